@@ -1,0 +1,73 @@
+# Build-wide settings shared by every directory: which build this is, compiler
+# flags, the test registration helper and the third-party targets.
+
+if(WIN32)
+  set(QAL_WINDOWS TRUE)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QAL_TARGET_NAME x86_64)
+  else()
+    set(QAL_TARGET_NAME i686)
+  endif()
+else()
+  set(QAL_WINDOWS FALSE)
+  set(QAL_TARGET_NAME native)
+endif()
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+find_program(QAL_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT QAL_PYTHON)
+  find_program(QAL_PYTHON NAMES python3 python REQUIRED)
+endif()
+
+add_library(qal_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(qal_warnings INTERFACE /W4 /utf-8)
+else()
+  target_compile_options(qal_warnings INTERFACE -Wall -Wextra)
+endif()
+
+option(QAL_SANITIZE "Build the native tests with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+if(NOT QAL_WINDOWS AND QAL_SANITIZE AND NOT MSVC)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(QAL_WINDOWS)
+  # Wide-character Win32 API, Windows 7 as the oldest target.
+  add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601)
+  if(MINGW)
+    # No MinGW runtime DLLs next to the programs: a player's machine has none.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+  endif()
+endif()
+
+# Registers a test as "<target>.<name>" so one ctest run can hold the native
+# build and both Windows builds side by side. Windows executables run under the
+# Wine wrapper through CROSSCOMPILING_EMULATOR; scripts run natively.
+#   qal_add_test(NAME n COMMAND cmd [args...] [TIMEOUT s] [WORKING_DIRECTORY d]
+#                [DISPLAY] [LABELS l...] [ENVIRONMENT e...])
+# DISPLAY marks a test that shows windows on the shared virtual screen: such
+# tests never run at the same time, so geometry and screenshots stay theirs.
+function(qal_add_test)
+  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT;DEPENDS_FIXTURES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  if(NOT T_WORKING_DIRECTORY)
+    set(T_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  set(full ${QAL_TARGET_NAME}.${T_NAME})
+  add_test(NAME ${full} COMMAND ${T_COMMAND} WORKING_DIRECTORY ${T_WORKING_DIRECTORY})
+  set_tests_properties(${full} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${QAL_TARGET_NAME};${T_LABELS}")
+  set(env "QAL_BUILD_DIR=${CMAKE_BINARY_DIR}" "QAL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+          "QAL_TARGET=${QAL_TARGET_NAME}" "QAL_WINE_RUN=${QAL_WINE_RUN}" ${T_ENVIRONMENT})
+  set_tests_properties(${full} PROPERTIES ENVIRONMENT "${env}")
+  if(T_DISPLAY)
+    set_tests_properties(${full} PROPERTIES RESOURCE_LOCK qal_display_${QAL_TARGET_NAME})
+  endif()
+endfunction()
+
+set(QAL_TEST_HTTP_PORT 28460 CACHE STRING "Loopback port of the resource server that the Windows tests start")

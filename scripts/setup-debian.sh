@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Installs every system package that building and testing both programs needs
+# on a Debian 12 machine. Run as root; running it again changes nothing.
+set -euo pipefail
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup-debian.sh must run as root (it installs Debian packages)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  cmake ninja-build g++ make pkg-config git
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  libtinyxml2-dev libgtest-dev googletest libbenchmark-dev libssl-dev
+  wine wine64 wine32:i386
+  xvfb x11-utils xauth imagemagick pngquant fonts-wqy-zenhei
+  python3 python3-pil dpkg-dev
+)
+
+# wine32 is an i386 package; the architecture must be known before apt can see it.
+need_update=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+
+# tinyxml2 for the Windows targets is built from Debian's own source package,
+# which needs deb-src entries for the suites already configured.
+add_deb_src() {
+  local f=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$f" ] && ! grep -q '^Types:.*deb-src' "$f"; then
+    sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
+    need_update=1
+  fi
+  if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list \
+     && ! grep -q '^deb-src ' /etc/apt/sources.list; then
+    sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list >> /etc/apt/sources.list
+    need_update=1
+  fi
+}
+add_deb_src
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+lists_fresh=0
+if [ -d /var/lib/apt/lists ] && [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name '*Sources*' -print -quit 2>/dev/null)" ]; then
+  lists_fresh=1
+fi
+if [ "$need_update" -eq 1 ] || [ "$lists_fresh" -eq 0 ] || [ "${#missing[@]}" -gt 0 ]; then
+  apt-get update -qq
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+echo "setup: all packages present"

@@ -1,0 +1,4 @@
+#include "GdiPlusBitmap.h"
+
+// The updater keeps its images as "JPG" resources.
+const wchar_t kImageResourceType[] = L"JPG";
