@@ -1,0 +1,275 @@
+"""Helpers for the end-to-end tests that run the Windows programs under Wine.
+
+The tests themselves run natively (ctest starts them with /usr/bin/python3) and
+reach the Windows side through the build tree's Wine wrapper and
+qal_test_driver.exe. Environment (set by qal_add_test): QAL_BUILD_DIR,
+QAL_SOURCE_DIR, QAL_TARGET, QAL_WINE_RUN.
+"""
+
+import http.server
+import json
+import os
+import shutil
+import socket
+import socketserver
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+
+BUILD_DIR = os.environ.get("QAL_BUILD_DIR", "")
+SOURCE_DIR = os.environ.get("QAL_SOURCE_DIR", "")
+TARGET = os.environ.get("QAL_TARGET", "")
+WINE_RUN = os.environ.get("QAL_WINE_RUN", "")
+
+
+def build_path(*parts):
+    return os.path.join(BUILD_DIR, *parts)
+
+
+def win_path(path):
+    """The Windows form of a Linux path: Wine maps / to drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def make_temp_dir(prefix="case-"):
+    """A fresh directory inside the build tree (so Wine sees it at a stable path)."""
+    root = build_path("test-tmp")
+    os.makedirs(root, exist_ok=True)
+    return tempfile.mkdtemp(prefix=prefix, dir=root)
+
+
+def wine_env():
+    """The environment wine-run.sh would give a program; also starts Xvfb."""
+    env = dict(os.environ)
+    out = subprocess.run(
+        ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && echo "$DISPLAY"',
+         "-", os.path.join(os.path.dirname(WINE_RUN), "wine-env.sh"), BUILD_DIR, os.path.dirname(WINE_RUN)],
+        env=dict(env, WINEPREFIX=build_path("wineprefix"), WINEDEBUG="-all",
+                 WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64"),
+        check=True, capture_output=True, text=True, timeout=180)
+    env.update(DISPLAY=out.stdout.strip(), WINEPREFIX=build_path("wineprefix"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+    return env
+
+
+def run_windows(exe, *args, timeout=60, cwd=None):
+    """Runs a Windows program under Wine and waits; returns CompletedProcess.
+    Arguments pass through Wine's re-quoting: use run_exact() for raw text."""
+    return subprocess.run([WINE_RUN, BUILD_DIR, exe, *args], cwd=cwd, timeout=timeout,
+                          capture_output=True)
+
+
+def start_windows(exe, *args, cwd=None):
+    """Starts a Windows program under Wine in the background (Popen)."""
+    return subprocess.Popen([WINE_RUN, BUILD_DIR, exe, *args], cwd=cwd,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def driver_exe():
+    return build_path("tests", "support", "qal_test_driver.exe")
+
+
+def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=(), dump_on=(),
+              dump_on_box=False, kill_after_ms=0, box_delay_ms=None):
+    """Starts a program with an exact Windows command line through
+    qal_test_driver and returns its report:
+      {"exit_code", "timed_out", "killed", "elapsed_ms",
+       "boxes": [{"caption", "text", "owner", "owner_class", "has_cancel", "answer"}],
+       "dumps": [{"trigger", "windows": [{"class", "title", "style", "exstyle", "visible",
+                  "iconic", "rect", "client", "owner", "owner_class", "children": [...]}]}]}
+    answers: button names answered to the program's message boxes in order.
+    on_window: "CLASS:MSG:WPARAM:LPARAM[:DELAY]" posts once the class shows.
+    dump_on: "CLASS[:DELAY]" records the windows once the class shows."""
+    work = make_temp_dir("driver-")
+    cmd_file = os.path.join(work, "cmdline.txt")
+    report = os.path.join(work, "report.json")
+    with open(cmd_file, "w", encoding="utf-8") as f:
+        f.write(command_line)
+    args = ["run", "--cmdline-file", win_path(cmd_file), "--report", win_path(report),
+            "--timeout", str(timeout_ms)]
+    if cwd:
+        args += ["--cwd", win_path(cwd) if cwd.startswith("/") else cwd]
+    for a in answers:
+        args += ["--answer", a]
+    for w in on_window:
+        args += ["--on-window", w]
+    for d in dump_on:
+        args += ["--dump-on", d]
+    if dump_on_box:
+        args.append("--dump-on-box")
+    if kill_after_ms:
+        args += ["--kill-after", str(kill_after_ms)]
+    if box_delay_ms is not None:
+        args += ["--box-delay", str(box_delay_ms)]
+    result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60)
+    if result.returncode != 0 or not os.path.exists(report):
+        raise RuntimeError("qal_test_driver failed (%d): %s" % (result.returncode, result.stderr.decode(errors="replace")))
+    with open(report, encoding="utf-8") as f:
+        data = json.load(f)
+    shutil.rmtree(work, ignore_errors=True)
+    return data
+
+
+def quote_arg(text):
+    """Quotes one command-line token the way CommandLineToArgvW reads it."""
+    return '"' + text + '"'
+
+
+def screenshot(path):
+    """Saves the virtual screen of this build's display as a PNG."""
+    env = wine_env()
+    subprocess.run(["import", "-display", env["DISPLAY"], "-window", "root", path],
+                   check=True, timeout=60, env=env)
+    return path
+
+
+def read_pixel(png_path, x, y):
+    """(r, g, b) of one pixel of a screenshot (needs Pillow, python3-pil)."""
+    from PIL import Image
+    with Image.open(png_path) as image:
+        return image.convert("RGB").getpixel((x, y))
+
+
+def kill_prefix_processes():
+    """Ends every Windows process left in this build's prefix (after a test
+    that deliberately leaves programs running)."""
+    env = wine_env()
+    subprocess.run(["wineserver", "-k"], env=env, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=60)
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server.owner
+        path = urllib.parse.unquote(self.path.split("?", 1)[0])
+        with server.lock:
+            server.requests.append(self.path)
+            mode = server.faults.get(path, server.default_mode)
+        if mode == "404":
+            return self._plain(404, b"not found")
+        if mode == "500":
+            return self._plain(500, b"<html><body>internal error</body></html>")
+        body = server.content_for(path)
+        if body is None:
+            return self._plain(404, b"not found")
+        if mode == "ok":
+            return self._send(body)
+        if mode == "slow":
+            return self._send(body, chunk=max(1, len(body) // 20 or 1), pause=server.slow_pause)
+        if mode == "hold":
+            self._headers(200, len(body))
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            server.release.wait(server.hold_seconds)
+            self.close_connection = True
+            return
+        if mode in ("reset", "truncate"):
+            self._headers(200, len(body))
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            if mode == "reset":
+                # An abortive close: RST instead of FIN.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
+        raise ValueError("unknown fault mode " + mode)
+
+    def _headers(self, status, length, content_type="application/octet-stream"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(length))
+        self.send_header("Cache-Control", "no-cache")
+        self.end_headers()
+
+    def _plain(self, status, body):
+        self._headers(status, len(body), "text/html")
+        self.wfile.write(body)
+
+    def _send(self, body, chunk=None, pause=0.0):
+        self._headers(200, len(body))
+        if not chunk:
+            self.wfile.write(body)
+            return
+        for i in range(0, len(body), chunk):
+            self.wfile.write(body[i:i + chunk])
+            self.wfile.flush()
+            time.sleep(pause)
+
+
+class _ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class ResourceServer:
+    """A loopback HTTP server for the tests.
+
+    Files are served from `root` (a directory), or from `files` (a dict of URL
+    path to bytes), which wins. Every request path (with its query) is logged in
+    `requests`. Fault modes by URL path, set with fail(path, mode):
+      "404", "500"   that status with a small body
+      "reset"        full Content-Length, half the body, then a TCP reset
+      "truncate"     full Content-Length, half the body, then a normal close
+      "slow"         the body in 20 pieces, slow_pause seconds apart
+      "hold"         half the body, then wait for release() (or hold_seconds)
+    default_mode applies to every path without its own mode.
+    """
+
+    def __init__(self, port=0, root=None, files=None):
+        self.root = root
+        self.files = dict(files or {})
+        self.faults = {}
+        self.default_mode = "ok"
+        self.requests = []
+        self.lock = threading.Lock()
+        self.release = threading.Event()
+        self.slow_pause = 0.2
+        self.hold_seconds = 60
+        self.httpd = _ThreadingServer(("127.0.0.1", port), _Handler)
+        self.httpd.owner = self
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def url(self, path="/"):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def content_for(self, path):
+        if path in self.files:
+            return self.files[path]
+        if self.root is None:
+            return None
+        local = os.path.normpath(os.path.join(self.root, path.lstrip("/")))
+        if not local.startswith(os.path.abspath(self.root)) or not os.path.isfile(local):
+            return None
+        with open(local, "rb") as f:
+            return f.read()
+
+    def fail(self, path, mode):
+        with self.lock:
+            self.faults[path] = mode
+
+    def paths_requested(self):
+        with self.lock:
+            return [urllib.parse.unquote(p.split("?", 1)[0]) for p in self.requests]
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.release.set()
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def main():
+    unittest.main(verbosity=2)
