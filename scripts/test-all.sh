@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds every target (native, i686, x86_64) and runs
+# every test. Usage: scripts/test-all.sh [BUILD_DIR]   (default: build/)
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$root/build}
+
+if [ "$(id -u)" -eq 0 ]; then
+  bash "$root/scripts/setup-debian.sh"
+else
+  sudo bash "$root/scripts/setup-debian.sh"
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build"
+
+# The Windows tests leave a virtual display and a Wine server per build tree;
+# stop them so nothing outlives the run.
+cleanup() {
+  local tree
+  for tree in "$build"/win-*; do
+    [ -d "$tree/wineprefix" ] && WINEPREFIX="$tree/wineprefix" wineserver -k 2>/dev/null || true
+    if [ -f "$tree/xvfb/pid" ]; then
+      kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
+      rm -f "$tree/xvfb/pid"
+    fi
+  done
+}
+trap cleanup EXIT
+
+ctest --test-dir "$build" --output-on-failure -j2
