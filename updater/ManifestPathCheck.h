@@ -1,0 +1,7 @@
+// Whether a path read from the update manifest stays inside the game directory.
+#pragma once
+
+// The manifest comes from the network: a path that is absolute, names a drive
+// or a share, carries a stream or device colon, or climbs with ".." would make
+// the updater write outside the game directory. Empty paths name no file.
+bool IsSafeManifestPath(const wchar_t* path);

@@ -1,0 +1,23 @@
+// Reading the update manifest "qupdater.xml".
+#pragma once
+
+#include <tinyxml2.h>
+
+#include <vector>
+
+struct ManifestEntry {
+    const char* path;            // owned by the document
+    const char* expectedDigest;  // "ver"; null when the entry has none
+};
+
+// Loads the file (8-bit name, handed to the runtime as is). A document that
+// cannot be read, or that holds no element at all, is refused.
+bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName);
+
+// "version" of the root element, or null.
+const char* ManifestVersion(const tinyxml2::XMLDocument& manifest);
+
+// The root's first "file" child and every element sibling after it, whatever
+// its name, in document order. Entries without a "path" name no file and are
+// left out.
+std::vector<ManifestEntry> ManifestEntries(const tinyxml2::XMLDocument& manifest);

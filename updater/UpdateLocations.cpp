@@ -1,0 +1,107 @@
+#include "UpdateLocations.h"
+
+#include <cwchar>
+
+namespace {
+
+// Appends text at *length; false when it would not fit with the terminator.
+bool Append(wchar_t* out, size_t capacity, size_t* length, const wchar_t* text)
+{
+    if (!text)
+        return true;
+    size_t add = std::wcslen(text);
+    if (add >= capacity - *length)
+        return false;
+    std::wmemcpy(out + *length, text, add);
+    *length += add;
+    out[*length] = L'\0';
+    return true;
+}
+
+bool Refuse(wchar_t* out, size_t capacity)
+{
+    if (capacity > 0)
+        out[0] = L'\0';
+    return false;
+}
+
+}  // namespace
+
+bool JoinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
+              const wchar_t* third)
+{
+    if (!out || capacity == 0)
+        return false;
+    size_t length = 0;
+    out[0] = L'\0';
+    if (!Append(out, capacity, &length, first) || !Append(out, capacity, &length, second) ||
+        !Append(out, capacity, &length, third))
+        return Refuse(out, capacity);
+    return true;
+}
+
+bool FormFileAddress(wchar_t* out, size_t capacity, const wchar_t* resourceBase, const wchar_t* path)
+{
+    if (!out || capacity == 0 || !resourceBase || !path)
+        return out && capacity ? Refuse(out, capacity) : false;
+    size_t length = 0;
+    out[0] = L'\0';
+    auto put = [&](wchar_t c) {
+        if (length + 1 >= capacity)
+            return false;
+        out[length++] = c;
+        out[length] = L'\0';
+        return true;
+    };
+    auto putAll = [&](const wchar_t* text) {
+        for (; *text; ++text) {
+            wchar_t c = *text == L'\\' ? L'/' : *text;
+            if (c == L' ') {
+                if (!put(L'%') || !put(L'2') || !put(L'0'))
+                    return false;
+            } else if (!put(c)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!putAll(resourceBase) || !putAll(L"game/") || !putAll(path))
+        return Refuse(out, capacity);
+    return true;
+}
+
+bool FormDestination(wchar_t* out, size_t capacity, const wchar_t* gameDir, const wchar_t* path)
+{
+    if (!gameDir || !path)
+        return out && capacity ? Refuse(out, capacity) : false;
+    return JoinText(out, capacity, gameDir, path);
+}
+
+bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destination)
+{
+    if (!out || capacity == 0)
+        return false;
+    if (!destination)
+        return Refuse(out, capacity);
+    const wchar_t* lastBackslash = std::wcsrchr(destination, L'\\');
+    if (!lastBackslash)
+        return Refuse(out, capacity);
+    size_t length = size_t(lastBackslash - destination);
+    if (length >= capacity)
+        return Refuse(out, capacity);
+    std::wmemcpy(out, destination, length);
+    out[length] = L'\0';
+    return true;
+}
+
+void CopyTextCut(wchar_t* out, size_t capacity, const wchar_t* text)
+{
+    if (!out || capacity == 0)
+        return;
+    size_t length = text ? std::wcslen(text) : 0;
+    if (length >= capacity)
+        length = capacity - 1;
+    if (length)
+        std::wmemcpy(out, text, length);
+    out[length] = L'\0';
+}

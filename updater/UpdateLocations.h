@@ -1,0 +1,28 @@
+// Forming the local paths and server addresses of the update. Every result
+// goes into a fixed buffer whose capacity counts the terminator; what does not
+// fit is refused (false, empty buffer), never shortened into another name.
+#pragma once
+
+#include <cstddef>
+
+constexpr size_t kPathCapacity = 260;
+constexpr size_t kAddressCapacity = 1024;
+
+// out = first + second (+ third).
+bool JoinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
+              const wchar_t* third = nullptr);
+
+// base + "game/" + path, then every "\" becomes "/" and every blank "%20";
+// nothing else is escaped.
+bool FormFileAddress(wchar_t* out, size_t capacity, const wchar_t* resourceBase, const wchar_t* path);
+
+// gameDir + path, separators kept as they are.
+bool FormDestination(wchar_t* out, size_t capacity, const wchar_t* gameDir, const wchar_t* path);
+
+// The destination up to its last "\". Only "\" separates directories here:
+// the game directory itself is joined with "/", and a path using "/" gets no
+// directories made for it.
+bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destination);
+
+// Copies at most capacity - 1 characters; for texts that are only shown.
+void CopyTextCut(wchar_t* out, size_t capacity, const wchar_t* text);

@@ -1,0 +1,49 @@
+#include "UpdatePlan.h"
+
+#include "ManifestPathCheck.h"
+
+bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, const wchar_t* gameDir,
+                        const wchar_t* path)
+{
+    if (!IsSafeManifestPath(path))
+        return false;
+    return FormFileAddress(target->address, kAddressCapacity, resourceBase, path) &&
+           FormDestination(target->destination, kPathCapacity, gameDir, path) &&
+           FormParentDirectory(target->parent, kPathCapacity, target->destination);
+}
+
+PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
+                          const wchar_t* gameDir, const WidenText& widen,
+                          const LocalFileMatches& matches, std::deque<const char*>* pending)
+{
+    wchar_t path[kPathCapacity];
+    DownloadTarget target;
+
+    // Every path is judged before any local file is read or anything fetched.
+    bool formable = true;
+    for (const ManifestEntry& entry : entries) {
+        if (!widen(entry.path, path, kPathCapacity)) {
+            formable = false;
+            continue;
+        }
+        if (!IsSafeManifestPath(path))
+            return PlanOutcome::UnsafePath;
+        if (!FormDestination(target.destination, kPathCapacity, gameDir, path))
+            formable = false;
+    }
+    if (!formable)
+        return PlanOutcome::UnformablePath;
+
+    std::deque<const char*> queued;
+    for (const ManifestEntry& entry : entries) {
+        widen(entry.path, path, kPathCapacity);
+        FormDestination(target.destination, kPathCapacity, gameDir, path);
+        if (matches(target.destination, entry.expectedDigest))
+            continue;
+        if (!FormDownloadTarget(&target, resourceBase, gameDir, path))
+            return PlanOutcome::UnformablePath;
+        queued.push_back(entry.path);
+    }
+    *pending = std::move(queued);
+    return PlanOutcome::Ready;
+}

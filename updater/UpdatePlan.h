@@ -1,0 +1,39 @@
+// Deciding which manifest entries to fetch, and where each one goes.
+#pragma once
+
+#include "ManifestReader.h"
+#include "UpdateLocations.h"
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+// Where one entry is fetched from and written to.
+struct DownloadTarget {
+    wchar_t address[kAddressCapacity];
+    wchar_t destination[kPathCapacity];
+    wchar_t parent[kPathCapacity];
+};
+
+// Fills the target for a (wide) manifest path; false when the path is unsafe
+// or any of the three does not fit.
+bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, const wchar_t* gameDir,
+                        const wchar_t* path);
+
+// Turns 8-bit manifest text into wide text in a buffer of the given capacity.
+using WidenText = std::function<bool(const char* text, wchar_t* out, size_t capacity)>;
+// Whether the local file already has the expected digest.
+using LocalFileMatches = std::function<bool(const wchar_t* localPath, const char* expectedDigest)>;
+
+enum class PlanOutcome {
+    Ready,          // pending holds what must be fetched (maybe nothing)
+    UnsafePath,     // some entry would leave the game directory
+    UnformablePath  // some entry's name cannot be converted or does not fit
+};
+
+// Checks every entry's path before looking at any file, then queues, in
+// manifest order, the path text of each entry whose local copy does not
+// match. Nothing is queued unless the outcome is Ready.
+PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
+                          const wchar_t* gameDir, const WidenText& widen,
+                          const LocalFileMatches& matches, std::deque<const char*>* pending);
