@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "DownloadProgress.h"
+
+namespace {
+
+class DownloadProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCommonControls();
+        parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+        bar = CreateWindowExW(0, L"msctls_progress32", nullptr, WS_CHILD | WS_VISIBLE, 0, 0, 80, 16, parent,
+                              nullptr, nullptr, nullptr);
+        ASSERT_NE(bar, nullptr);
+    }
+    void TearDown() override { DestroyWindow(parent); }
+    int Position() { return int(SendMessageW(bar, PBM_GETPOS, 0, 0)); }
+
+    HWND parent = nullptr;
+    HWND bar = nullptr;
+};
+
+}  // namespace
+
+TEST_F(DownloadProgressTest, MovesTheBarInPercentWithoutOverflow)
+{
+    DownloadProgress progress(bar);
+    EXPECT_EQ(progress.OnProgress(50, 200, BINDSTATUS_DOWNLOADINGDATA, nullptr), S_OK);
+    EXPECT_EQ(Position(), 25);
+    // 100 x received no longer fits 32 bits here.
+    EXPECT_EQ(progress.OnProgress(60000000u, 80000000u, BINDSTATUS_DOWNLOADINGDATA, nullptr), S_OK);
+    EXPECT_EQ(Position(), 75);
+    EXPECT_EQ(progress.OnProgress(4000000000u, 4000000000u, BINDSTATUS_ENDDOWNLOADDATA, nullptr), S_OK);
+    EXPECT_EQ(Position(), 100);
+    EXPECT_EQ(ProgressPercent(42949673u, 42949673u), 100u);
+    EXPECT_EQ(ProgressPercent(1u, 3u), 33u);
+}
+
+TEST_F(DownloadProgressTest, NoTotalLeavesTheBarAlone)
+{
+    DownloadProgress progress(bar);
+    progress.OnProgress(30, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    EXPECT_EQ(progress.OnProgress(500, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr), S_FALSE);
+    EXPECT_EQ(Position(), 30);
+}
+
+TEST_F(DownloadProgressTest, AnswersForItsInterfacesWithoutCounting)
+{
+    DownloadProgress progress(nullptr);
+    void* object = nullptr;
+    EXPECT_EQ(progress.QueryInterface(IID_IUnknown, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IBindStatusCallback*>(&progress));
+    EXPECT_EQ(progress.QueryInterface(IID_IBindStatusCallback, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IBindStatusCallback*>(&progress));
+    EXPECT_EQ(progress.QueryInterface(IID_IHttpNegotiate, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IHttpNegotiate*>(&progress));
+    EXPECT_EQ(progress.QueryInterface(IID_IAuthenticate, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(progress.AddRef(), 1u);
+    EXPECT_EQ(progress.Release(), 1u);
+    EXPECT_EQ(progress.Release(), 1u);
+
+    EXPECT_EQ(progress.OnStartBinding(0, nullptr), E_NOTIMPL);
+    EXPECT_EQ(progress.GetPriority(nullptr), E_NOTIMPL);
+    EXPECT_EQ(progress.OnLowResource(0), S_OK);
+    EXPECT_EQ(progress.OnStopBinding(S_OK, nullptr), E_NOTIMPL);
+    EXPECT_EQ(progress.GetBindInfo(nullptr, nullptr), E_NOTIMPL);
+    EXPECT_EQ(progress.OnDataAvailable(0, 0, nullptr, nullptr), E_NOTIMPL);
+    EXPECT_EQ(progress.OnObjectAvailable(IID_IUnknown, nullptr), E_NOTIMPL);
+    // Without a bar a download still reports, and moves nothing.
+    EXPECT_EQ(progress.OnProgress(1, 2, BINDSTATUS_DOWNLOADINGDATA, nullptr), S_OK);
+}
+
+TEST_F(DownloadProgressTest, ErrorStatusAndShortBodyCountAsFailures)
+{
+    DownloadProgress progress(bar);
+    progress.BeginDownload();
+    EXPECT_FALSE(progress.DownloadFailed());
+    progress.OnResponse(200, L"", nullptr, nullptr);
+    progress.OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
+    EXPECT_FALSE(progress.DownloadFailed());
+
+    progress.BeginDownload();
+    progress.OnResponse(404, L"", nullptr, nullptr);
+    EXPECT_TRUE(progress.DownloadFailed());
+    progress.BeginDownload();
+    progress.OnResponse(500, L"", nullptr, nullptr);
+    EXPECT_TRUE(progress.DownloadFailed());
+
+    progress.BeginDownload();
+    progress.OnResponse(200, L"", nullptr, nullptr);
+    progress.OnProgress(40, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    progress.OnProgress(50, 100, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
+    EXPECT_TRUE(progress.DownloadFailed());
+
+    progress.BeginDownload();  // a fresh download forgets the last one
+    EXPECT_FALSE(progress.DownloadFailed());
+    LPWSTR extra = reinterpret_cast<LPWSTR>(1);
+    EXPECT_EQ(progress.BeginningTransaction(L"http://h/", L"", 0, &extra), S_OK);
+    EXPECT_EQ(extra, nullptr);
+}

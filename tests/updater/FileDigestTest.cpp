@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "EnsureDirectory.h"
+#include "FileDigest.h"
+
+namespace {
+
+class FileDigestTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t base[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, base);
+        dir = std::wstring(base) + L"\\file_digest_test";
+        CreateDirectoryW(dir.c_str(), nullptr);
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& file : files)
+            DeleteFileW(file.c_str());
+        RemoveDirectoryW((dir + L"\\a directory").c_str());
+        RemoveDirectoryW(dir.c_str());
+    }
+    std::wstring Write(const wchar_t* name, const std::string& content)
+    {
+        std::wstring path = dir + L"\\" + name;
+        FILE* f = _wfopen(path.c_str(), L"wb");
+        EXPECT_NE(f, nullptr);
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        files.push_back(path);
+        return path;
+    }
+    std::wstring dir;
+    std::vector<std::wstring> files;
+};
+
+const char kAbcUpper[] = "900150983CD24FB0D6963F7D28E17F72";
+const char kEmptyUpper[] = "D41D8CD98F00B204E9800998ECF8427E";
+
+}  // namespace
+
+TEST_F(FileDigestTest, MatchesOnlyTheExactUppercaseDigest)
+{
+    std::wstring abc = Write(L"abc with space.txt", "abc");
+    EXPECT_TRUE(FileMatchesDigest(abc.c_str(), kAbcUpper));
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), "900150983cd24fb0d6963f7d28e17f72"));
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), " 900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), "900150983CD24FB0D6963F7D28E17F72 "));
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), "900150983CD24FB0D6963F7D28E17F7"));
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), kEmptyUpper));
+
+    std::wstring empty = Write(L"empty.bin", "");
+    EXPECT_TRUE(FileMatchesDigest(empty.c_str(), kEmptyUpper));
+}
+
+TEST_F(FileDigestTest, MissingExpectedDigestMeansFetch)
+{
+    std::wstring abc = Write(L"abc.txt", "abc");
+    EXPECT_FALSE(FileMatchesDigest(abc.c_str(), nullptr));
+}
+
+TEST_F(FileDigestTest, MissingFileIsSilentlyDifferent)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(FileMatchesDigest((dir + L"\\nothing.bin").c_str(), kEmptyUpper));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(FileDigestTest, DirectoryCannotBeOpenedAndSaysSo)
+{
+    std::wstring sub = dir + L"\\a directory";
+    CreateDirectoryW(sub.c_str(), nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(FileMatchesDigest(sub.c_str(), kEmptyUpper));
+    std::string output = testing::internal::GetCapturedStdout();
+    char narrow[MAX_PATH * 2];
+    WideCharToMultiByte(CP_THREAD_ACP, 0, sub.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+    EXPECT_EQ(output, std::string(narrow) + " can't be opened\n");
+}
+
+TEST(EnsureDirectoryTest, CreatesEveryMissingLevel)
+{
+    wchar_t base[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, base);
+    std::wstring root = std::wstring(base) + L"\\ensure_dir_test";
+    std::wstring deep = root + L"\\a\\b c\\d";
+    EXPECT_TRUE(EnsureDirectory(deep.c_str()));
+    DWORD attributes = GetFileAttributesW(deep.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(EnsureDirectory(deep.c_str()));  // already there
+    EXPECT_TRUE(EnsureDirectory(L"C:\\"));
+    EXPECT_FALSE(EnsureDirectory(L""));
+    EXPECT_FALSE(EnsureDirectory(nullptr));
+    RemoveDirectoryW(deep.c_str());
+    RemoveDirectoryW((root + L"\\a\\b c").c_str());
+    RemoveDirectoryW((root + L"\\a").c_str());
+    RemoveDirectoryW(root.c_str());
+}

@@ -1,0 +1,54 @@
+#include "AnsiText.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cwchar>
+
+bool AnsiToWide(const char* text, wchar_t* out, size_t capacity)
+{
+    if (!out || capacity == 0)
+        return false;
+    out[0] = L'\0';
+    if (!text)
+        return false;
+    int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
+    if (needed <= 0 || size_t(needed) > capacity)
+        return false;
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, out, needed) != needed) {
+        out[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
+std::wstring AnsiToWideWhole(const char* text)
+{
+    if (!text)
+        return std::wstring();
+    int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
+    if (needed <= 0)
+        return std::wstring();
+    std::vector<wchar_t> wide(size_t(needed), L'\0');
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, wide.data(), needed) != needed)
+        return std::wstring();
+    return std::wstring(wide.data());
+}
+
+bool WideToAnsi(const wchar_t* text, std::vector<char>* out)
+{
+    out->clear();
+    if (!text)
+        return false;
+    size_t characters = std::wcslen(text) + 1;
+    if (characters > size_t(INT_MAX) / 2)
+        return false;
+    out->assign(characters * 2, '\0');
+    int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, out->data(), int(out->size()), nullptr,
+                                      nullptr);
+    if (written <= 0) {
+        out->clear();
+        return false;
+    }
+    return true;
+}

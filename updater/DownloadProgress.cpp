@@ -1,0 +1,92 @@
+#include "DownloadProgress.h"
+
+#include <commctrl.h>
+
+#include <cstdint>
+#include <cwchar>
+
+unsigned ProgressPercent(ULONG progress, ULONG progressMax)
+{
+    if (progressMax == 0)
+        return 0;
+    return unsigned(uint64_t(progress) * 100u / progressMax);
+}
+
+void DownloadProgress::BeginDownload()
+{
+    httpStatus = 0;
+    received = 0;
+    announced = 0;
+}
+
+bool DownloadProgress::DownloadFailed() const
+{
+    if (httpStatus >= 400)
+        return true;
+    return announced > 0 && received < announced;
+}
+
+STDMETHODIMP DownloadProgress::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback)) {
+        *object = static_cast<IBindStatusCallback*>(this);
+        return S_OK;
+    }
+    // The download service asks for this to hand over the HTTP status, which
+    // it otherwise hides behind a successful result.
+    if (IsEqualIID(iid, IID_IHttpNegotiate)) {
+        *object = static_cast<IHttpNegotiate*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) DownloadProgress::AddRef() { return 1; }
+STDMETHODIMP_(ULONG) DownloadProgress::Release() { return 1; }
+
+STDMETHODIMP DownloadProgress::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::GetPriority(LONG*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::OnLowResource(DWORD) { return S_OK; }
+
+STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR)
+{
+    if (progressMax == 0)
+        return S_FALSE;
+    if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA || statusCode == BINDSTATUS_DOWNLOADINGDATA ||
+        statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
+        received = progress;
+        announced = progressMax;
+    }
+    unsigned percent = ProgressPercent(progress, progressMax);
+    if (progressBar)
+        SendMessageW(progressBar, PBM_SETPOS, WPARAM(percent), 0);
+    wchar_t line[1024];
+    _snwprintf(line, 1024, L"%I64ul/%lul %d\n", uint64_t(progress) * 100u, progressMax, int(percent));
+    line[1023] = L'\0';
+    OutputDebugStringW(line);
+    return S_OK;
+}
+
+STDMETHODIMP DownloadProgress::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
+
+STDMETHODIMP DownloadProgress::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders)
+{
+    if (additionalHeaders)
+        *additionalHeaders = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP DownloadProgress::OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
+                                          LPWSTR* additionalRequestHeaders)
+{
+    if (additionalRequestHeaders)
+        *additionalRequestHeaders = nullptr;
+    httpStatus = responseCode;
+    return S_OK;
+}

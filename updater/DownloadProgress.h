@@ -1,0 +1,54 @@
+// The status callback of every URL download: moves the progress bar and
+// watches for the failures the download service itself reports as success.
+#pragma once
+
+#include <windows.h>
+#include <urlmon.h>
+
+// Lives as long as its owner; AddRef and Release keep no count.
+class DownloadProgress : public IBindStatusCallback, public IHttpNegotiate {
+public:
+    // progressBar may be null: the download then moves no bar.
+    explicit DownloadProgress(HWND progressBar) : progressBar(progressBar) {}
+    DownloadProgress(const DownloadProgress&) = delete;
+    DownloadProgress& operator=(const DownloadProgress&) = delete;
+    virtual ~DownloadProgress() = default;
+
+    // Forgets what an earlier download reported.
+    void BeginDownload();
+    // Whether the server answered with an error status, or the body ended
+    // short of the length the server announced.
+    bool DownloadFailed() const;
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IBindStatusCallback
+    STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
+    STDMETHODIMP GetPriority(LONG* priority) override;
+    STDMETHODIMP OnLowResource(DWORD reserved) override;
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                            LPCWSTR statusText) override;
+    STDMETHODIMP OnStopBinding(HRESULT result, LPCWSTR error) override;
+    STDMETHODIMP GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo) override;
+    STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override;
+    STDMETHODIMP OnObjectAvailable(REFIID iid, IUnknown* object) override;
+
+    // IHttpNegotiate
+    STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved,
+                                      LPWSTR* additionalHeaders) override;
+    STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR responseHeaders, LPCWSTR requestHeaders,
+                            LPWSTR* additionalRequestHeaders) override;
+
+private:
+    HWND progressBar;
+    DWORD httpStatus = 0;
+    ULONG received = 0;
+    ULONG announced = 0;
+};
+
+// The bar position for progress against total, in percent; the product is
+// formed in 64 bits so large files do not wrap.
+unsigned ProgressPercent(ULONG progress, ULONG progressMax);

@@ -1,0 +1,9 @@
+// Whether a local file has the digest the manifest lists for it.
+#pragma once
+
+#include <windows.h>
+
+// True only when the file exists and its MD5 digest, as 32 uppercase
+// hexadecimal digits, equals expectedDigest exactly. A missing expected
+// digest never matches.
+bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest);

@@ -1,0 +1,60 @@
+// The updater's one object: the update job and its progress window at once.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <deque>
+
+#include <tinyxml2.h>
+
+#include "GdiPlusBitmap.h"
+#include "UpdateLocations.h"
+#include "XWindow.h"
+
+class DownloadProgress;
+
+class SimpleWindow : public XWindowImpl<SimpleWindow> {
+public:
+    // Progress window (ProgressDisplay.cpp).
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void Paint();
+
+    // Update job (UpdateJob.cpp), on the main thread: fetch and read the
+    // manifest, plan, show the window when anything is to be fetched, start
+    // the worker. Asks for the end with code 100 when the update fails.
+    void PrepareUpdate();
+    // On the worker thread; ends the process one way or another.
+    void RunDownloads();
+    // Starts the micro-client, waits for it and ends the process (MicroClientLaunch.cpp).
+    [[noreturn]] void LaunchMicroClient();
+
+    wchar_t moduleDir[kPathCapacity] = {};
+    wchar_t resourceBaseUrl[kPathCapacity] = {};
+    wchar_t downloadDir[kPathCapacity] = {};
+    wchar_t gameDir[kPathCapacity] = {};
+    wchar_t versionText[kPathCapacity] = {};
+    std::deque<const char*> pendingFiles;
+    // The size of pendingFiles as the worker last left it; the painter reads
+    // this instead of the queue the worker is changing.
+    std::atomic<int> pendingCount{0};
+    int totalFiles = 0;
+    HWND progressBar = nullptr;
+    HANDLE workerThread = nullptr;
+    CGdiPlusBitmapResource* background = nullptr;
+    tinyxml2::XMLDocument manifest;
+    DownloadProgress* downloadCallback = nullptr;
+    const char* commandLine = nullptr;
+
+private:
+    // Shows "更新失败!" and, once it is answered, has the updater end with
+    // code 100; false when the box could not be shown.
+    bool ReportWorkerFailure();
+};
+
+// The window command that ends the updater with exit code 100.
+constexpr WPARAM kCommandFailUpdate = 2013;
+
+// Size of the background image, set when the window is created.
+extern int imageWidth;
+extern int imageHeight;

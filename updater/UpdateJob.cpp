@@ -1,0 +1,195 @@
+// The update job: fetch and read the manifest, decide what to fetch, and
+// fetch it on one worker thread.
+#include "SimpleWindow.h"
+
+#include <shlwapi.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+#include "AnsiText.h"
+#include "DownloadProgress.h"
+#include "EnsureDirectory.h"
+#include "FileDigest.h"
+#include "ManifestReader.h"
+#include "UpdatePlan.h"
+
+#ifndef QAL_RESOURCE_BASE_URL
+#error "QAL_RESOURCE_BASE_URL must name the resource server"
+#endif
+
+namespace {
+
+#define QAL_WIDEN2(text) L##text
+#define QAL_WIDEN(text) QAL_WIDEN2(text)
+const wchar_t kDefaultResourceBaseUrl[] = QAL_WIDEN(QAL_RESOURCE_BASE_URL);
+
+const wchar_t kUpdateFailedText[] = L"更新失败!";
+const wchar_t kWarningCaption[] = L"警告";
+
+void CreateDirectoryIfMissing(const wchar_t* path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            return;
+    }
+    CreateDirectoryW(path, nullptr);
+}
+
+// Fetches url into path without the Internet cache. A download counts as
+// done only when the service succeeds and the server's status and the
+// received length say so too.
+bool FetchFile(const wchar_t* url, const wchar_t* path, DownloadProgress* progress)
+{
+    DeleteUrlCacheEntryW(url);
+    progress->BeginDownload();
+    HRESULT result = URLDownloadToFileW(nullptr, url, path, 0, progress);
+    if (result != S_OK || progress->DownloadFailed())
+        return false;
+    DeleteUrlCacheEntryW(url);
+    return true;
+}
+
+// Answers true when the failure box was answered; the caller then ends the
+// update. A box that cannot be shown lets the job go on.
+bool ShowUpdateFailed(HWND owner)
+{
+    return MessageBoxW(owner, kUpdateFailedText, kWarningCaption, MB_OK) == IDOK;
+}
+
+DWORD WINAPI DownloadThreadProc(LPVOID parameter)
+{
+    static_cast<SimpleWindow*>(parameter)->RunDownloads();
+    return 0;
+}
+
+}  // namespace
+
+void SimpleWindow::PrepareUpdate()
+{
+    wchar_t modulePath[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    wchar_t drive[_MAX_DRIVE];
+    wchar_t directory[_MAX_DIR];
+    bool located = length > 0 && length < MAX_PATH;
+    if (located) {
+        _wsplitpath(modulePath, drive, directory, nullptr, nullptr);
+        located = JoinText(moduleDir, kPathCapacity, drive, directory);
+    }
+    // An installation whose directories do not fit is not guessed at.
+    if (!located || !JoinText(downloadDir, kPathCapacity, moduleDir, L"download/") ||
+        !JoinText(gameDir, kPathCapacity, moduleDir, L"game/")) {
+        ShowUpdateFailed(nullptr);
+        PostQuitMessage(100);
+        return;
+    }
+    CreateDirectoryIfMissing(downloadDir);
+    CreateDirectoryIfMissing(gameDir);
+    JoinText(resourceBaseUrl, kPathCapacity, kDefaultResourceBaseUrl, nullptr);
+
+    wchar_t manifestUrl[kAddressCapacity];
+    wchar_t manifestPath[kPathCapacity];
+    if (!JoinText(manifestUrl, kAddressCapacity, resourceBaseUrl, L"qupdater.xml") ||
+        !JoinText(manifestPath, kPathCapacity, downloadDir, L"qupdater.xml")) {
+        ShowUpdateFailed(nullptr);
+        PostQuitMessage(100);
+        return;
+    }
+
+    // The manifest gets a callback of its own that moves no bar: only so an
+    // error page or a cut body is not taken for the manifest.
+    DownloadProgress manifestProgress(nullptr);
+    if (!FetchFile(manifestUrl, manifestPath, &manifestProgress)) {
+        if (ShowUpdateFailed(nullptr)) {
+            PostQuitMessage(100);
+            return;
+        }
+    }
+
+    std::vector<char> narrowManifestPath;
+    bool loaded = WideToAnsi(manifestPath, &narrowManifestPath) &&
+                  LoadManifest(manifest, narrowManifestPath.data());
+    if (!loaded) {
+        ShowUpdateFailed(hwnd);
+        PostQuitMessage(100);
+        return;
+    }
+
+    std::wstring version = AnsiToWideWhole(ManifestVersion(manifest));
+    CopyTextCut(versionText, kPathCapacity, version.c_str());
+
+    PlanOutcome outcome = PlanDownloads(
+        ManifestEntries(manifest), resourceBaseUrl, gameDir,
+        [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
+        [](const wchar_t* localPath, const char* expected) { return FileMatchesDigest(localPath, expected); },
+        &pendingFiles);
+    if (outcome != PlanOutcome::Ready) {
+        // Nothing has been written or fetched for any entry.
+        ShowUpdateFailed(nullptr);
+        PostQuitMessage(100);
+        return;
+    }
+
+    totalFiles = int(pendingFiles.size());
+    pendingCount.store(totalFiles, std::memory_order_release);
+    downloadCallback = nullptr;
+
+    if (totalFiles > 0) {
+        Create();
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+        downloadCallback = new DownloadProgress(progressBar);
+    }
+
+    workerThread = CreateThread(nullptr, 0, DownloadThreadProc, this, 0, nullptr);
+}
+
+bool SimpleWindow::ReportWorkerFailure()
+{
+    if (!ShowUpdateFailed(nullptr))
+        return false;
+    // The quit must reach the main thread's loop: the window answers this
+    // command there with exit code 100. Without a window to carry it the
+    // worker ends the process itself.
+    if (!hwnd || !PostMessageW(hwnd, WM_COMMAND, kCommandFailUpdate, 0))
+        ExitProcess(100);
+    return true;
+}
+
+void SimpleWindow::RunDownloads()
+{
+    DownloadProgress fallbackProgress(nullptr);
+    DownloadProgress* progress = downloadCallback ? downloadCallback : &fallbackProgress;
+    DownloadTarget target;
+
+    while (!pendingFiles.empty()) {
+        const char* path = pendingFiles.front();
+        pendingFiles.pop_front();
+        pendingCount.store(int(pendingFiles.size()), std::memory_order_release);
+
+        // A name that cannot be formed whole is a failed download, never a
+        // shortened one.
+        wchar_t widePath[kPathCapacity];
+        bool fetched = false;
+        if (AnsiToWide(path, widePath, kPathCapacity) &&
+            FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath)) {
+            EnsureDirectory(target.parent);
+            fetched = FetchFile(target.address, target.destination, progress);
+        }
+        if (!fetched && ReportWorkerFailure())
+            return;  // fetch nothing more; the main thread ends the process
+        // A null handle here would repaint every window of the desktop.
+        if (hwnd)
+            InvalidateRect(hwnd, nullptr, TRUE);
+    }
+
+    delete downloadCallback;
+    downloadCallback = nullptr;
+    LaunchMicroClient();
+}

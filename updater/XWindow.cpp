@@ -1,0 +1,3 @@
+#include "XWindow.h"
+
+HINSTANCE appInstance = nullptr;
