@@ -1,6 +1,79 @@
+// qalLogin's entry point: paths, GDI+, the skin and the login panel, and the
+// one message loop of the process.
 #include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+#include <ole2.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+#include "LauncherState.h"
+#include "LoginPanel.h"
+#include "SkinWindow.h"
+
+namespace {
+
+// Hands a message that the browser host's dialog manager took on to the
+// control's own keyboard handling, so Tab, Enter and shortcuts work in the page.
+void ForwardToBrowserAccelerators(MSG* message)
 {
+    if (FAILED(QueryBrowserControl()) || webBrowser == nullptr)
+        return;
+    IOleInPlaceActiveObject* active = nullptr;
+    if (SUCCEEDED(webBrowser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
+        active->TranslateAccelerator(message);
+        active->Release();
+    }
+    webBrowser->Release();
+}
+
+void RunMessageLoop()
+{
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (browserHost != nullptr && IsDialogMessageW(browserHost, &message)) {
+            ForwardToBrowserAccelerators(&message);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    // The browser control needs OLE on this thread before its host is created.
+    OleInitialize(nullptr);
+
+    InitLauncherPaths();
+    appInstance = instance;
+
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+
+    if (!RegisterSkinWindowClass())
+        return 0;
+
+    wchar_t title[kAddressChars];
+    ReadConfigValue(L"name", title, kAddressChars);
+    mainWindow = CreateMainWindow(title);
+
+    if (!RegisterPanelWindowClass())
+        return 0;
+    panelWindow = CreatePanelWindow(mainWindow);
+    if (panelWindow == nullptr)
+        return 0;
+
+    SetWindowLongW(panelWindow, GWL_EXSTYLE, GetWindowLongW(panelWindow, GWL_EXSTYLE) | WS_EX_LAYERED);
+    SetLayeredWindowAttributes(panelWindow, RGB(255, 255, 0), 0, LWA_COLORKEY);
+    RedrawWindow(panelWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+
+    ShowWindow(mainWindow, SW_SHOWNORMAL);
+    UpdateWindow(mainWindow);
+
+    RunMessageLoop();
+
+    // OLE stays up: the windows and the control go away with the process.
+    Gdiplus::GdiplusShutdown(gdiplusToken);
     return 0;
 }
