@@ -1,7 +1,7 @@
 // Stand-in for the programs the launcher starts or ends, chosen by the name it
 // is copied under. As "qalUpdate.exe" it records its raw command line (UTF-16)
 // to "updater-command-line.txt" beside itself; under any other name (the
-// micro-client) it just stays running for a while and then exits with 7.
+// micro-client) it stays running for 90 s and then exits with 7.
 #include <windows.h>
 
 #include <string>
@@ -27,6 +27,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         CloseHandle(file);
         return 0;
     }
-    Sleep(20000);
+    Sleep(90000);  // outlives any test step; the tests end it
     return 7;
 }
