@@ -52,9 +52,9 @@ endif()
 # DISPLAY marks a test that shows windows on the shared virtual screen: such
 # tests never run at the same time, so geometry and screenshots stay theirs.
 function(qal_add_test)
-  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT;DEPENDS_FIXTURES" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 120)
+    set(T_TIMEOUT 300)
   endif()
   if(NOT T_WORKING_DIRECTORY)
     set(T_WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
@@ -67,6 +67,10 @@ function(qal_add_test)
   set_tests_properties(${full} PROPERTIES ENVIRONMENT "${env}")
   if(T_DISPLAY)
     set_tests_properties(${full} PROPERTIES RESOURCE_LOCK qal_display_${QAL_TARGET_NAME})
+  endif()
+  if(QAL_WINDOWS AND CMAKE_CROSSCOMPILING AND NOT T_NAME STREQUAL "support.wine_prefix")
+    # The prefix and display are brought up once, before any test that uses them.
+    set_tests_properties(${full} PROPERTIES FIXTURES_REQUIRED qal_wine_${QAL_TARGET_NAME})
   endif()
 endfunction()
 
