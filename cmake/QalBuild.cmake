@@ -74,4 +74,13 @@ function(qal_add_test)
   endif()
 endfunction()
 
-set(QAL_TEST_HTTP_PORT 28460 CACHE STRING "Loopback port of the resource server that the Windows tests start")
+# The updater's end-to-end tests serve its resources on loopback, so they run
+# only when the built-in resource address is a loopback one with a port; the
+# port they serve on is that port.
+function(qal_loopback_port_of url out)
+  if(url MATCHES "^http://(127\\.0\\.0\\.1|localhost):([0-9]+)/")
+    set(${out} ${CMAKE_MATCH_2} PARENT_SCOPE)
+  else()
+    set(${out} "" PARENT_SCOPE)
+  endif()
+endfunction()

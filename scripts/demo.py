@@ -6,6 +6,7 @@ launcher's skin is shown too. Screenshots land in build/demo/.
 Run through scripts/demo.sh (which builds first)."""
 import hashlib
 import os
+import re
 import shutil
 import sys
 import threading
@@ -24,11 +25,13 @@ BASE = "/qal_lianyun/micro/"
 
 
 def port_of_build():
+    """The loopback port built into the x86_64 updater."""
     with open(os.path.join(TREE, "CMakeCache.txt")) as cache:
         for line in cache:
-            if line.startswith("QAL_TEST_HTTP_PORT:"):
-                return int(line.split("=", 1)[1])
-    raise SystemExit("no QAL_TEST_HTTP_PORT in the x86_64 build")
+            found = re.match(r"QAL_RESOURCE_BASE_URL:STRING=http://(?:127\.0\.0\.1|localhost):(\d+)/", line)
+            if found:
+                return int(found.group(1))
+    raise SystemExit("the x86_64 updater was not built with a loopback resource address")
 
 
 def game_files():
