@@ -15,7 +15,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   libtinyxml2-dev libgtest-dev googletest libbenchmark-dev libssl-dev
   wine wine64 wine32:i386
-  xvfb x11-utils xauth imagemagick pngquant fonts-wqy-zenhei
+  xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
   python3 python3-pil dpkg-dev
 )
 
