@@ -21,4 +21,13 @@ source "$here/wine-env.sh"
 qal_ensure_display "$build"
 qal_ensure_prefix "$build" "$here"
 
-exec wine "$@"
+# The first program of an idle prefix starts the Wine server and Wine's own
+# services, which inherit its output and outlive it. Handed the caller's pipe
+# they would keep it open, and the caller (ctest) would wait for them long
+# after the program ended. So the program writes to a file, passed on after.
+out=$(mktemp "$build/wine-run.XXXXXX")
+trap 'rm -f "$out"' EXIT
+status=0
+wine "$@" </dev/null >"$out" 2>&1 || status=$?
+cat "$out"
+exit "$status"

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 
-#include <cstdio>
-
 // The program-wide type the one-argument Load uses; this test plays the launcher.
 const wchar_t kImageResourceType[] = L"PNG";
 
@@ -161,16 +159,3 @@ TEST(ImageLoader, LoadedBitmapDrawsItsPixels)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    // Under Wine this process now and then stalls in its exit path after every
-    // test has run (seen only here, while other programs of the prefix start
-    // up); the verdict is known by now, so it ends without unloading DLLs.
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(result));
-    return result;
-}
