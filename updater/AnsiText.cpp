@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <cwchar>
 
 bool AnsiToWide(const char* text, wchar_t* out, size_t capacity)
@@ -35,20 +34,26 @@ std::wstring AnsiToWideWhole(const char* text)
     return std::wstring(wide.data());
 }
 
-bool WideToAnsi(const wchar_t* text, std::vector<char>* out)
+bool WideToCodePage(unsigned codePage, const wchar_t* text, std::vector<char>* out)
 {
     out->clear();
     if (!text)
         return false;
-    size_t characters = std::wcslen(text) + 1;
-    if (characters > size_t(INT_MAX) / 2)
+    // The converter says how many bytes the text takes: a CJK character is two
+    // bytes in code page 936 but three in UTF-8.
+    int needed = WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
         return false;
-    out->assign(characters * 2, '\0');
-    int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, out->data(), int(out->size()), nullptr,
-                                      nullptr);
-    if (written <= 0) {
+    out->assign(size_t(needed), '\0');
+    int written = WideCharToMultiByte(codePage, 0, text, -1, out->data(), needed, nullptr, nullptr);
+    if (written != needed) {
         out->clear();
         return false;
     }
     return true;
+}
+
+bool WideToAnsi(const wchar_t* text, std::vector<char>* out)
+{
+    return WideToCodePage(CP_THREAD_ACP, text, out);
 }

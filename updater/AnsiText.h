@@ -14,6 +14,8 @@ bool AnsiToWide(const char* text, wchar_t* out, size_t capacity);
 // The whole text, however long; empty for a null or unconvertible text.
 std::wstring AnsiToWideWhole(const char* text);
 
-// Wide to 8-bit into a buffer of two bytes per wide character; false when the
-// conversion fails.
+// Wide to 8-bit, the whole text with its terminator, in a buffer as large as
+// the converter asks for; false (out empty) when the conversion fails.
 bool WideToAnsi(const wchar_t* text, std::vector<char>* out);
+// The same in a given code page.
+bool WideToCodePage(unsigned codePage, const wchar_t* text, std::vector<char>* out);
