@@ -11,20 +11,6 @@
 
 namespace {
 
-// Hands a message that the browser host's dialog manager took on to the
-// control's own keyboard handling, so Tab, Enter and shortcuts work in the page.
-void ForwardToBrowserAccelerators(MSG* message)
-{
-    if (FAILED(QueryBrowserControl()) || webBrowser == nullptr)
-        return;
-    IOleInPlaceActiveObject* active = nullptr;
-    if (SUCCEEDED(webBrowser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
-        active->TranslateAccelerator(message);
-        active->Release();
-    }
-    webBrowser->Release();
-}
-
 void RunMessageLoop()
 {
     MSG message;

@@ -197,6 +197,23 @@ HRESULT QueryBrowserControl()
     return hr;
 }
 
+void ForwardToBrowserAccelerators(MSG* message)
+{
+    if (FAILED(QueryBrowserControl()) || webBrowser == nullptr)
+        return;
+    // The control may start a navigation inside TranslateAccelerator; an
+    // entry address then hands off at once, and the hand-off clears the
+    // global webBrowser. This call's own reference is released through a
+    // local, never through the global.
+    IWebBrowser2* browser = webBrowser;
+    IOleInPlaceActiveObject* active = nullptr;
+    if (SUCCEEDED(browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
+        active->TranslateAccelerator(message);
+        active->Release();
+    }
+    browser->Release();
+}
+
 LRESULT CALLBACK PanelWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {

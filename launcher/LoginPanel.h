@@ -32,3 +32,8 @@ LRESULT CALLBACK PanelWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 // Fetches the hosted control's IWebBrowser2 into webBrowser; the caller
 // releases the reference that comes with it.
 HRESULT QueryBrowserControl();
+
+// Hands a keyboard message that the browser host's dialog manager took on to
+// the control's own accelerator handling, so Tab, Enter and shortcuts work in
+// the page.
+void ForwardToBrowserAccelerators(MSG* message);
