@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "AxHostWindow.h"
 #include "GameEntry.h"
 #include "LauncherState.h"
+#include "LoginPanel.h"
 #include "Maintenance.h"
 #include "NavigationListener.h"
 #include "WindowsTestSupport.h"
@@ -206,6 +209,89 @@ TEST_F(HandOffTest, WithoutALauncherDirectoryNothingIsStartedFromElsewhere)
     EXPECT_FALSE(Exists(dir + L"updater-command-line.txt"));
 }
 
+namespace {
+
+// Stands in for the browser control: its keyboard handling navigates to an
+// entry address synchronously, as the real control may, so the hand-off runs
+// inside TranslateAccelerator. Counts its references honestly.
+class SynchronousEntryControl : public IOleInPlaceActiveObject {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        // The code under test only calls IUnknown's slots on its
+        // IWebBrowser2, so this object's own vtable serves for that too.
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleWindow) ||
+            IsEqualIID(iid, IID_IOleInPlaceActiveObject) || IsEqualIID(iid, IID_IWebBrowser2)) {
+            *object = this;
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(++references); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        EXPECT_GT(references, 0) << "released more often than referenced";
+        return ULONG(--references);
+    }
+    STDMETHODIMP GetWindow(HWND*) override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(MSG*) override
+    {
+        ++translated;
+        LaunchUpdater(L"http://h/entergame.htm?key=1");
+        return S_OK;
+    }
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+
+    int references = 1;  // the host's
+    int translated = 0;
+};
+
+SynchronousEntryControl* hostedControl;
+
+// Answers the control the way the real host window does, and drops its
+// reference when destroyed.
+LRESULT CALLBACK StandInHostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == AxGetControlMessage() && hostedControl) {
+        hostedControl->AddRef();
+        return reinterpret_cast<LRESULT>(static_cast<IUnknown*>(hostedControl));
+    }
+    if (message == WM_DESTROY && hostedControl)
+        hostedControl->Release();
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(HandOffTest, HandOffInsideKeyboardHandlingLeavesNoDanglingRelease)
+{
+    WNDCLASSW standIn = {};
+    standIn.lpfnWndProc = StandInHostProc;
+    standIn.hInstance = GetModuleHandleW(nullptr);
+    standIn.lpszClassName = L"qalStandInBrowserHost";
+    RegisterClassW(&standIn);
+    SynchronousEntryControl control;
+    hostedControl = &control;
+    browserHost = CreateWindowExW(0, standIn.lpszClassName, L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                  standIn.hInstance, nullptr);
+    ASSERT_NE(browserHost, nullptr);
+
+    MSG key = {browserHost, WM_KEYDOWN, VK_RETURN, 0, 0, {0, 0}};
+    ForwardToBrowserAccelerators(&key);
+    EXPECT_EQ(control.translated, 1);
+    EXPECT_EQ(browserHost, nullptr);
+    EXPECT_EQ(webBrowser, nullptr);
+    EXPECT_EQ(control.references, 0);
+    EXPECT_EQ(PumpMessages(), 100);
+    hostedControl = nullptr;
+}
+
 TEST(Config, ValuesAreCutToTheirBuffersButAddressesAreReadWhole)
 {
     const std::wstring dir = MakeTestDirectory(L"config");
@@ -217,6 +303,40 @@ TEST(Config, ValuesAreCutToTheirBuffersButAddressesAreReadWhole)
     EXPECT_EQ(std::wstring(name), std::wstring(1023, L'n'));
     EXPECT_EQ(ReadWholeConfigValue(L"loginURL"), L"http://h/" + std::wstring(3000, L'u'));
     EXPECT_EQ(ReadWholeConfigValue(L"urlBase"), L"");
+}
+
+TEST(Config, TheReadmeExampleReadsAsItSays)
+{
+    // An operator copies the README's example as it stands.
+    wchar_t source[MAX_PATH] = L"";
+    ASSERT_GT(GetEnvironmentVariableW(L"QAL_SOURCE_DIR", source, MAX_PATH), 0u);
+    std::wstring readme = L"Z:" + std::wstring(source) + L"/README.md";
+    for (wchar_t& c : readme)
+        c = c == L'/' ? L'\\' : c;
+    FILE* file = _wfopen(readme.c_str(), L"rb");
+    ASSERT_NE(file, nullptr);
+    std::string text;
+    char chunk[4096];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, got);
+    fclose(file);
+    size_t begin = text.find("```ini\n");
+    ASSERT_NE(begin, std::string::npos);
+    begin += 7;
+    size_t end = text.find("```", begin);
+    ASSERT_NE(end, std::string::npos);
+
+    const std::wstring dir = MakeTestDirectory(L"readme config");
+    UseLauncherDirectory(dir);
+    ASSERT_TRUE(WriteFileText(dir + L"wdConfig.ini", text.substr(begin, end - begin)));
+    wchar_t name[kAddressChars];
+    ReadConfigValue(L"name", name, kAddressChars);
+    EXPECT_STREQ(name, L"Orvane");
+    wchar_t marker[kPathChars];
+    ReadConfigValue(L"webEnter", marker, kPathChars);
+    EXPECT_STREQ(marker, L"");
+    EXPECT_EQ(ReadWholeConfigValue(L"loginURL"), L"https://login.example.com/");
+    EXPECT_EQ(ReadWholeConfigValue(L"urlBase"), L"http://cdn.example.com/qal_lianyun/micro/");
 }
 
 TEST(Config, UnusableConfigPathReadsAsMissingConfiguration)
