@@ -16,7 +16,7 @@ packages=(
   libtinyxml2-dev libgtest-dev googletest libbenchmark-dev libssl-dev
   wine wine64 wine32:i386
   xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
-  python3 python3-pil dpkg-dev
+  python3 python3-pil dpkg-dev locales
 )
 
 # wine32 is an i386 package; the architecture must be known before apt can see it.
@@ -56,5 +56,14 @@ if [ "$need_update" -eq 1 ] || [ "$lists_fresh" -eq 0 ] || [ "${#missing[@]}" -g
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Wine takes a program's ANSI code page from its locale: the tests run a
+# Chinese installation under code page 936 with LANG=zh_CN.UTF-8.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  if ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  fi
+  locale-gen >/dev/null
 fi
 echo "setup: all packages present"

@@ -16,3 +16,15 @@ bool DigestTextMatches(const char* hexDigest, const char* expected)
     }
     return std::strcmp(upper, expected) == 0;
 }
+
+bool IsWellFormedDigest(const char* text)
+{
+    if (!text)
+        return false;
+    for (int i = 0; i < 32; ++i) {
+        char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return text[32] == '\0';
+}

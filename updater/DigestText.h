@@ -5,3 +5,7 @@
 // lowercase `hexDigest`. A missing digest on either side never matches, so the
 // file is fetched again.
 bool DigestTextMatches(const char* hexDigest, const char* expected);
+
+// Whether text is a digest as a manifest lists it: exactly 32 uppercase
+// hexadecimal digits. Only such a digest can prove a download.
+bool IsWellFormedDigest(const char* text);

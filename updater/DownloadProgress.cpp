@@ -12,11 +12,49 @@ unsigned ProgressPercent(ULONG progress, ULONG progressMax)
     return unsigned(uint64_t(progress) * 100u / progressMax);
 }
 
+DownloadProgress::DownloadProgress(HWND progressBar) : progressBar(progressBar)
+{
+    InitializeCriticalSection(&bindingLock);
+    NoteActivity();
+}
+
+DownloadProgress::~DownloadProgress()
+{
+    if (binding)
+        binding->Release();
+    DeleteCriticalSection(&bindingLock);
+}
+
+void DownloadProgress::NoteActivity() { lastActivity.store(GetTickCount(), std::memory_order_relaxed); }
+
 void DownloadProgress::BeginDownload()
 {
     httpStatus = 0;
     received = 0;
     announced = 0;
+    NoteActivity();
+}
+
+DWORD DownloadProgress::QuietMilliseconds() const
+{
+    // Unsigned difference: right across the tick count's wrap as well.
+    return GetTickCount() - lastActivity.load(std::memory_order_relaxed);
+}
+
+bool DownloadProgress::AbortTransfer()
+{
+    // The service may call OnStopBinding from inside Abort and drop the
+    // binding there; our own reference keeps it alive for the call.
+    EnterCriticalSection(&bindingLock);
+    IBinding* current = binding;
+    if (current)
+        current->AddRef();
+    LeaveCriticalSection(&bindingLock);
+    if (!current)
+        return false;
+    current->Abort();
+    current->Release();
+    return true;
 }
 
 bool DownloadProgress::DownloadFailed() const
@@ -47,12 +85,26 @@ STDMETHODIMP DownloadProgress::QueryInterface(REFIID iid, void** object)
 STDMETHODIMP_(ULONG) DownloadProgress::AddRef() { return 1; }
 STDMETHODIMP_(ULONG) DownloadProgress::Release() { return 1; }
 
-STDMETHODIMP DownloadProgress::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::OnStartBinding(DWORD, IBinding* started)
+{
+    // Kept only so a transfer that goes silent can be ended from outside.
+    EnterCriticalSection(&bindingLock);
+    if (started)
+        started->AddRef();
+    IBinding* previous = binding;
+    binding = started;
+    LeaveCriticalSection(&bindingLock);
+    if (previous)
+        previous->Release();
+    NoteActivity();
+    return E_NOTIMPL;
+}
 STDMETHODIMP DownloadProgress::GetPriority(LONG*) { return E_NOTIMPL; }
 STDMETHODIMP DownloadProgress::OnLowResource(DWORD) { return S_OK; }
 
 STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR)
 {
+    NoteActivity();
     if (progressMax == 0)
         return S_FALSE;
     if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA || statusCode == BINDSTATUS_DOWNLOADINGDATA ||
@@ -70,7 +122,16 @@ STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULO
     return S_OK;
 }
 
-STDMETHODIMP DownloadProgress::OnStopBinding(HRESULT, LPCWSTR) { return E_NOTIMPL; }
+STDMETHODIMP DownloadProgress::OnStopBinding(HRESULT, LPCWSTR)
+{
+    EnterCriticalSection(&bindingLock);
+    IBinding* finished = binding;
+    binding = nullptr;
+    LeaveCriticalSection(&bindingLock);
+    if (finished)
+        finished->Release();
+    return E_NOTIMPL;
+}
 STDMETHODIMP DownloadProgress::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }
 STDMETHODIMP DownloadProgress::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
 STDMETHODIMP DownloadProgress::OnObjectAvailable(REFIID, IUnknown*) { return E_NOTIMPL; }
@@ -87,6 +148,7 @@ STDMETHODIMP DownloadProgress::OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
 {
     if (additionalRequestHeaders)
         *additionalRequestHeaders = nullptr;
+    NoteActivity();
     httpStatus = responseCode;
     return S_OK;
 }

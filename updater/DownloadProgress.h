@@ -5,17 +5,26 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <atomic>
+
 // Lives as long as its owner; AddRef and Release keep no count.
 class DownloadProgress : public IBindStatusCallback, public IHttpNegotiate {
 public:
     // progressBar may be null: the download then moves no bar.
-    explicit DownloadProgress(HWND progressBar) : progressBar(progressBar) {}
+    explicit DownloadProgress(HWND progressBar);
     DownloadProgress(const DownloadProgress&) = delete;
     DownloadProgress& operator=(const DownloadProgress&) = delete;
-    virtual ~DownloadProgress() = default;
+    virtual ~DownloadProgress();
 
-    // Forgets what an earlier download reported.
+    // Forgets what an earlier download reported; the transfer counts as
+    // active from now on.
     void BeginDownload();
+    // How long the download service has called back nothing, in milliseconds.
+    // Any thread may ask.
+    DWORD QuietMilliseconds() const;
+    // Asks the download service to end the transfer under way, from any
+    // thread; false when no transfer has started yet.
+    bool AbortTransfer();
     // Whether the server answered with an error status, or the body ended
     // short of the length the server announced.
     bool DownloadFailed() const;
@@ -43,7 +52,13 @@ public:
                             LPWSTR* additionalRequestHeaders) override;
 
 private:
+    void NoteActivity();
+
     HWND progressBar;
+    // Read by the thread that watches for a stalled transfer.
+    std::atomic<DWORD> lastActivity{0};
+    CRITICAL_SECTION bindingLock;
+    IBinding* binding = nullptr;  // the transfer under way, held with a reference
     DWORD httpStatus = 0;
     ULONG received = 0;
     ULONG announced = 0;

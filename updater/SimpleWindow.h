@@ -35,6 +35,9 @@ public:
     wchar_t gameDir[kPathCapacity] = {};
     wchar_t versionText[kPathCapacity] = {};
     std::deque<const char*> pendingFiles;
+    // The "ver" text of each pending file, in step with pendingFiles (null
+    // where the entry has none): a download is proven against it.
+    std::deque<const char*> pendingDigests;
     // The size of pendingFiles as the worker last left it; the painter reads
     // this instead of the queue the worker is changing.
     std::atomic<int> pendingCount{0};

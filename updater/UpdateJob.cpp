@@ -14,6 +14,7 @@
 #include "DownloadProgress.h"
 #include "EnsureDirectory.h"
 #include "FileDigest.h"
+#include "FileFetch.h"
 #include "ManifestReader.h"
 #include "UpdatePlan.h"
 
@@ -40,20 +41,6 @@ void CreateDirectoryIfMissing(const wchar_t* path)
             return;
     }
     CreateDirectoryW(path, nullptr);
-}
-
-// Fetches url into path without the Internet cache. A download counts as
-// done only when the service succeeds and the server's status and the
-// received length say so too.
-bool FetchFile(const wchar_t* url, const wchar_t* path, DownloadProgress* progress)
-{
-    DeleteUrlCacheEntryW(url);
-    progress->BeginDownload();
-    HRESULT result = URLDownloadToFileW(nullptr, url, path, 0, progress);
-    if (result != S_OK || progress->DownloadFailed())
-        return false;
-    DeleteUrlCacheEntryW(url);
-    return true;
 }
 
 // Answers true when the failure box was answered; the caller then ends the
@@ -91,21 +78,35 @@ void SimpleWindow::PrepareUpdate()
     }
     CreateDirectoryIfMissing(downloadDir);
     CreateDirectoryIfMissing(gameDir);
+    // A run ended mid-download (window closed, process ended) may have left
+    // its partial file; this run neither keeps nor trips over it.
+    RemovePartialDownloads(downloadDir);
+    RemovePartialDownloads(gameDir);
     JoinText(resourceBaseUrl, kPathCapacity, kDefaultResourceBaseUrl, nullptr);
 
     wchar_t manifestUrl[kAddressCapacity];
     wchar_t manifestPath[kPathCapacity];
+    wchar_t manifestPartialPath[kPathCapacity];
     if (!JoinText(manifestUrl, kAddressCapacity, resourceBaseUrl, L"qupdater.xml") ||
-        !JoinText(manifestPath, kPathCapacity, downloadDir, L"qupdater.xml")) {
+        !JoinText(manifestPath, kPathCapacity, downloadDir, L"qupdater.xml") ||
+        !FormPartialPath(manifestPartialPath, kPathCapacity, manifestPath)) {
         ShowUpdateFailed(nullptr);
         PostQuitMessage(100);
         return;
     }
 
     // The manifest gets a callback of its own that moves no bar: only so an
-    // error page or a cut body is not taken for the manifest.
-    DownloadProgress manifestProgress(nullptr);
-    if (!FetchFile(manifestUrl, manifestPath, &manifestProgress)) {
+    // error page, a cut body or a silent server is not taken for the
+    // manifest. It is not freed: a transfer given up on may still call it.
+    // Having no digest, a manifest proves itself by loading: a body cut
+    // short without a length never replaces the last good one.
+    auto* manifestProgress = new DownloadProgress(nullptr);
+    auto manifestLoads = [](const wchar_t* partialPath) {
+        std::vector<char> narrowPath;
+        tinyxml2::XMLDocument candidate;
+        return WideToAnsi(partialPath, &narrowPath) && LoadManifest(candidate, narrowPath.data());
+    };
+    if (!FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, manifestProgress, manifestLoads)) {
         if (ShowUpdateFailed(nullptr)) {
             PostQuitMessage(100);
             return;
@@ -128,7 +129,7 @@ void SimpleWindow::PrepareUpdate()
         ManifestEntries(manifest), resourceBaseUrl, gameDir,
         [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
         [](const wchar_t* localPath, const char* expected) { return FileMatchesDigest(localPath, expected); },
-        &pendingFiles);
+        &pendingFiles, &pendingDigests);
     if (outcome != PlanOutcome::Ready) {
         // Nothing has been written or fetched for any entry.
         ShowUpdateFailed(nullptr);
@@ -164,14 +165,18 @@ bool SimpleWindow::ReportWorkerFailure()
 
 void SimpleWindow::RunDownloads()
 {
-    DownloadProgress fallbackProgress(nullptr);
-    DownloadProgress* progress = downloadCallback ? downloadCallback : &fallbackProgress;
     DownloadTarget target;
 
     while (!pendingFiles.empty()) {
         const char* path = pendingFiles.front();
         pendingFiles.pop_front();
+        const char* expectedDigest = pendingDigests.front();
+        pendingDigests.pop_front();
         pendingCount.store(int(pendingFiles.size()), std::memory_order_release);
+        // Created with the window whenever something is queued; a callback
+        // is needed all the same to see failures and silent servers.
+        if (!downloadCallback)
+            downloadCallback = new DownloadProgress(nullptr);
 
         // A name that cannot be formed whole is a failed download, never a
         // shortened one.
@@ -180,7 +185,8 @@ void SimpleWindow::RunDownloads()
         if (AnsiToWide(path, widePath, kPathCapacity) &&
             FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath)) {
             EnsureDirectory(target.parent);
-            fetched = FetchFile(target.address, target.destination, progress);
+            fetched = FetchVerified(target.address, target.destination, target.partial, expectedDigest,
+                                    downloadCallback);
         }
         if (!fetched && ReportWorkerFailure())
             return;  // fetch nothing more; the main thread ends the process

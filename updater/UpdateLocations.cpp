@@ -25,7 +25,11 @@ bool Refuse(wchar_t* out, size_t capacity)
     return false;
 }
 
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
 }  // namespace
+
+const wchar_t kPartialDownloadName[] = L"qalUpdate.part";
 
 bool JoinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
               const wchar_t* third)
@@ -91,6 +95,54 @@ bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destinati
         return Refuse(out, capacity);
     std::wmemcpy(out, destination, length);
     out[length] = L'\0';
+    return true;
+}
+
+bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination)
+{
+    if (!out || capacity == 0)
+        return false;
+    if (!destination)
+        return Refuse(out, capacity);
+    size_t directoryLength = 0;
+    for (size_t i = 0; destination[i]; ++i) {
+        if (IsSeparator(destination[i]))
+            directoryLength = i + 1;
+    }
+    if (directoryLength == 0 || directoryLength >= capacity)
+        return Refuse(out, capacity);
+    std::wmemcpy(out, destination, directoryLength);
+    out[directoryLength] = L'\0';
+    size_t length = directoryLength;
+    if (!Append(out, capacity, &length, kPartialDownloadName))
+        return Refuse(out, capacity);
+    return true;
+}
+
+bool NamesPartialDownload(const wchar_t* path)
+{
+    if (!path)
+        return false;
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; *p; ++p) {
+        if (IsSeparator(*p))
+            name = p + 1;
+    }
+    size_t length = std::wcslen(name);
+    while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' '))
+        --length;
+    size_t expected = std::wcslen(kPartialDownloadName);
+    if (length != expected)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t a = name[i], b = kPartialDownloadName[i];
+        if (a >= L'A' && a <= L'Z')
+            a = wchar_t(a - L'A' + L'a');
+        if (b >= L'A' && b <= L'Z')
+            b = wchar_t(b - L'A' + L'a');
+        if (a != b)
+            return false;
+    }
     return true;
 }
 

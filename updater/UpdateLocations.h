@@ -24,5 +24,19 @@ bool FormDestination(wchar_t* out, size_t capacity, const wchar_t* gameDir, cons
 // directories made for it.
 bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destination);
 
+// Every download is written into this file in its destination's own directory
+// and only renamed over the destination once it is complete and proven, so a
+// player's copy is never half-written. The name is the updater's own: no
+// manifest entry may use it, and one left by an interrupted run is removed.
+extern const wchar_t kPartialDownloadName[];  // "qalUpdate.part"
+
+// The directory part of the destination (up to its last "\" or "/") followed
+// by kPartialDownloadName.
+bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination);
+
+// Whether the last component of path names the partial download file, as
+// Windows compares names: any case, trailing dots and blanks ignored.
+bool NamesPartialDownload(const wchar_t* path);
+
 // Copies at most capacity - 1 characters; for texts that are only shown.
 void CopyTextCut(wchar_t* out, size_t capacity, const wchar_t* text);

@@ -9,12 +9,14 @@ bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, con
         return false;
     return FormFileAddress(target->address, kAddressCapacity, resourceBase, path) &&
            FormDestination(target->destination, kPathCapacity, gameDir, path) &&
-           FormParentDirectory(target->parent, kPathCapacity, target->destination);
+           FormParentDirectory(target->parent, kPathCapacity, target->destination) &&
+           FormPartialPath(target->partial, kPathCapacity, target->destination);
 }
 
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
-                          const LocalFileMatches& matches, std::deque<const char*>* pending)
+                          const LocalFileMatches& matches, std::deque<const char*>* pending,
+                          std::deque<const char*>* pendingDigests)
 {
     wchar_t path[kPathCapacity];
     DownloadTarget target;
@@ -26,7 +28,7 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
             formable = false;
             continue;
         }
-        if (!IsSafeManifestPath(path))
+        if (!IsSafeManifestPath(path) || NamesPartialDownload(path))
             return PlanOutcome::UnsafePath;
         if (!FormDestination(target.destination, kPathCapacity, gameDir, path))
             formable = false;
@@ -35,6 +37,7 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         return PlanOutcome::UnformablePath;
 
     std::deque<const char*> queued;
+    std::deque<const char*> queuedDigests;
     for (const ManifestEntry& entry : entries) {
         widen(entry.path, path, kPathCapacity);
         FormDestination(target.destination, kPathCapacity, gameDir, path);
@@ -43,7 +46,10 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         if (!FormDownloadTarget(&target, resourceBase, gameDir, path))
             return PlanOutcome::UnformablePath;
         queued.push_back(entry.path);
+        queuedDigests.push_back(entry.expectedDigest);
     }
     *pending = std::move(queued);
+    if (pendingDigests)
+        *pendingDigests = std::move(queuedDigests);
     return PlanOutcome::Ready;
 }

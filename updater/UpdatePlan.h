@@ -13,10 +13,11 @@ struct DownloadTarget {
     wchar_t address[kAddressCapacity];
     wchar_t destination[kPathCapacity];
     wchar_t parent[kPathCapacity];
+    wchar_t partial[kPathCapacity];  // where the download is written first
 };
 
 // Fills the target for a (wide) manifest path; false when the path is unsafe
-// or any of the three does not fit.
+// or any of its parts does not fit.
 bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, const wchar_t* gameDir,
                         const wchar_t* path);
 
@@ -27,13 +28,16 @@ using LocalFileMatches = std::function<bool(const wchar_t* localPath, const char
 
 enum class PlanOutcome {
     Ready,          // pending holds what must be fetched (maybe nothing)
-    UnsafePath,     // some entry would leave the game directory
+    UnsafePath,     // some entry would leave the game directory, name a
+                    // device, or take the partial download's name
     UnformablePath  // some entry's name cannot be converted or does not fit
 };
 
 // Checks every entry's path before looking at any file, then queues, in
 // manifest order, the path text of each entry whose local copy does not
-// match. Nothing is queued unless the outcome is Ready.
+// match, and (when asked for) its expected digest text in step. Nothing is
+// queued unless the outcome is Ready.
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
-                          const LocalFileMatches& matches, std::deque<const char*>* pending);
+                          const LocalFileMatches& matches, std::deque<const char*>* pending,
+                          std::deque<const char*>* pendingDigests = nullptr);

@@ -56,11 +56,12 @@ def wine_env():
     return env
 
 
-def run_windows(exe, *args, timeout=60, cwd=None):
+def run_windows(exe, *args, timeout=60, cwd=None, env=None):
     """Runs a Windows program under Wine and waits; returns CompletedProcess.
-    Arguments pass through Wine's re-quoting: use run_exact() for raw text."""
+    Arguments pass through Wine's re-quoting: use run_exact() for raw text.
+    env: variables added to this process's environment for the run."""
     return subprocess.run([WINE_RUN, BUILD_DIR, exe, *args], cwd=cwd, timeout=timeout,
-                          capture_output=True)
+                          capture_output=True, env=dict(os.environ, **(env or {})))
 
 
 def start_windows(exe, *args, cwd=None):
@@ -74,7 +75,7 @@ def driver_exe():
 
 
 def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=(), dump_on=(),
-              dump_on_box=False, kill_after_ms=0, box_delay_ms=None):
+              dump_on_box=False, kill_after_ms=0, box_delay_ms=None, env=None):
     """Starts a program with an exact Windows command line through
     qal_test_driver and returns its report:
       {"exit_code", "timed_out", "killed", "elapsed_ms",
@@ -83,7 +84,8 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
                   "iconic", "rect", "client", "owner", "owner_class", "children": [...]}]}]}
     answers: button names answered to the program's message boxes in order.
     on_window: "CLASS:MSG:WPARAM:LPARAM[:DELAY]" posts once the class shows.
-    dump_on: "CLASS[:DELAY]" records the windows once the class shows."""
+    dump_on: "CLASS[:DELAY]" records the windows once the class shows.
+    env: variables added for the run (LANG=zh_CN.UTF-8 gives code page 936)."""
     work = make_temp_dir("driver-")
     cmd_file = os.path.join(work, "cmdline.txt")
     report = os.path.join(work, "report.json")
@@ -105,7 +107,7 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
         args += ["--kill-after", str(kill_after_ms)]
     if box_delay_ms is not None:
         args += ["--box-delay", str(box_delay_ms)]
-    result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60)
+    result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
     if result.returncode != 0 or not os.path.exists(report):
         raise RuntimeError("qal_test_driver failed (%d): %s" % (result.returncode, result.stderr.decode(errors="replace")))
     with open(report, encoding="utf-8") as f:
@@ -172,6 +174,25 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             server.release.wait(server.hold_seconds)
             self.close_connection = True
             return
+        if mode == "other_bytes":
+            # A 200 with a whole body of the right length but other bytes.
+            return self._send(bytes(b ^ 0x5A for b in body) or b"x")
+        if mode == "chunked_cut":
+            # No length is announced; the body ends before its last chunk.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            half = body[: max(1, len(body) // 2)]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(half), half))
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        if mode == "stall":
+            # Accepts and reads the request, then sends nothing at all.
+            server.release.wait(server.hold_seconds)
+            self.close_connection = True
+            return
         if mode in ("reset", "truncate"):
             self._headers(200, len(body))
             self.wfile.write(body[: len(body) // 2])
@@ -221,6 +242,9 @@ class ResourceServer:
       "truncate"     full Content-Length, half the body, then a normal close
       "slow"         the body in 20 pieces, slow_pause seconds apart
       "hold"         half the body, then wait for release() (or hold_seconds)
+      "other_bytes"  a 200 with a body of the right length but other bytes
+      "chunked_cut"  a chunked body that ends before its last chunk
+      "stall"        nothing at all until release() (or hold_seconds)
     default_mode applies to every path without its own mode.
     """
 

@@ -25,3 +25,13 @@ TEST(DigestRules, MissingDigestNeverMatches)
     EXPECT_FALSE(DigestTextMatches(nullptr, kUpper));
     EXPECT_FALSE(DigestTextMatches(nullptr, nullptr));
 }
+
+TEST(DigestRules, OnlyThirtyTwoUppercaseHexDigitsCanProveADownload)
+{
+    EXPECT_TRUE(IsWellFormedDigest(kUpper));
+    EXPECT_TRUE(IsWellFormedDigest("0123456789ABCDEF0123456789ABCDEF"));
+    for (const char* text : {kLower, "900150983CD24FB0D6963F7D28E17F7", "900150983CD24FB0D6963F7D28E17F720",
+                             " 900150983CD24FB0D6963F7D28E17F7", "900150983CD24FB0D6963F7D28E17F7G", "", "00"})
+        EXPECT_FALSE(IsWellFormedDigest(text)) << text;
+    EXPECT_FALSE(IsWellFormedDigest(nullptr));
+}

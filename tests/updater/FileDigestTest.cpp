@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "AnsiText.h"
 #include "EnsureDirectory.h"
 #include "FileDigest.h"
 
@@ -102,4 +104,21 @@ TEST(EnsureDirectoryTest, CreatesEveryMissingLevel)
     RemoveDirectoryW((root + L"\\a\\b c").c_str());
     RemoveDirectoryW((root + L"\\a").c_str());
     RemoveDirectoryW(root.c_str());
+}
+
+TEST(AnsiTextTest, NarrowBufferIsAsLargeAsTheCodePageNeeds)
+{
+    // Under the system-wide UTF-8 option a CJK character takes three bytes:
+    // an installation below a Chinese directory name must still convert whole.
+    const wchar_t path[] = L"D:\\\u6e38\u620f\u76ee\u5f55\\\u5965\u6587\\download/qupdater.xml";
+    std::vector<char> narrow;
+    ASSERT_TRUE(WideToCodePage(CP_UTF8, path, &narrow));
+    EXPECT_EQ(std::string(narrow.data()),
+              "D:\\\xe6\xb8\xb8\xe6\x88\x8f\xe7\x9b\xae\xe5\xbd\x95\\\xe5\xa5\xa5\xe6\x96\x87\\download/qupdater.xml");
+    EXPECT_EQ(narrow.size(), std::string(narrow.data()).size() + 1);
+    std::wstring cjkOnly(200, L'\u6e38');
+    ASSERT_TRUE(WideToCodePage(CP_UTF8, cjkOnly.c_str(), &narrow));
+    EXPECT_EQ(std::strlen(narrow.data()), 600u);
+    EXPECT_FALSE(WideToCodePage(CP_UTF8, nullptr, &narrow));
+    EXPECT_TRUE(narrow.empty());
 }

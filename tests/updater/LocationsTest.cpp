@@ -92,6 +92,16 @@ TEST(ManifestPaths, PathsLeavingTheGameDirectoryAreRefused)
           L"C:\\x.dat", L"C:x.dat", L"c:/x", L"x.dat:stream", L"..", L"..\\x.dat", L"../x.dat",
           L"a\\..\\..\\x", L"a/../../x", L"a\\..", L"a\\...\\x", L"a\\.. \\x", L"a\\. .\\x"})
         EXPECT_FALSE(IsSafeManifestPath(path)) << std::wstring(path).size();
+    // Components Windows opens as devices, in any case, with or without an
+    // extension, with trailing dots or blanks.
+    for (const wchar_t* path :
+         {L"CON", L"con", L"aux.dat", L"COM1", L"data\\NUL.txt", L"lpt9.log", L"PRN.tar.gz", L"nul ",
+          L"Aux.", L"com0", L"LPT0\\x", L"CON .txt", L"a/com9/b", L"COM\u00B9", L"lpt\u00B3.x",
+          L"conin$", L"CONOUT$.log"})
+        EXPECT_FALSE(IsSafeManifestPath(path)) << std::wstring(path).size();
+    for (const wchar_t* path : {L"console", L"com10", L"lpt", L"auxx.dat", L"a.con", L"com1x", L"nul-data\\x",
+                                L"x.aux", L"COM\u00B4"})
+        EXPECT_TRUE(IsSafeManifestPath(path)) << std::wstring(path).size();
     EXPECT_FALSE(IsSafeManifestPath(nullptr));
 }
 
@@ -151,6 +161,17 @@ TEST_F(PlanFixture, OneUnsafePathFailsEverythingBeforeAnyFileIsRead)
     EXPECT_EQ(pending.size(), 1u);  // left as it was
 }
 
+TEST_F(PlanFixture, TheUpdatersOwnPartialFileNameIsNoEntry)
+{
+    for (const char* name : {"qalUpdate.part", "sub\\QALUPDATE.PART", "x/qalupdate.part. "}) {
+        std::vector<ManifestEntry> entries = {{"fine.dat", "AA"}, {name, "BB"}};
+        EXPECT_EQ(Plan(entries), PlanOutcome::UnsafePath) << name;
+    }
+    EXPECT_TRUE(looked.empty());
+    std::vector<ManifestEntry> entries = {{"qalUpdate.part\\x.dat", "AA"}, {"qalUpdate.partial", "BB"}};
+    EXPECT_EQ(Plan(entries), PlanOutcome::Ready);
+}
+
 TEST_F(PlanFixture, NamesThatDoNotFitFailTheUpdate)
 {
     std::string longName(250, 'n');
@@ -190,5 +211,12 @@ TEST(DownloadTargets, FormsAddressDestinationAndParentTogether)
     EXPECT_STREQ(target.address, L"http://127.0.0.1:1/qal_lianyun/micro/game/a/b/x%20y.dat");
     EXPECT_STREQ(target.destination, L"D:\\Games\\X\\game/a\\b\\x y.dat");
     EXPECT_STREQ(target.parent, L"D:\\Games\\X\\game/a\\b");
+    EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a\\b\\qalUpdate.part");
+    ASSERT_TRUE(FormDownloadTarget(&target, kBase, kGameDir, L"a/b.dat"));
+    EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a/qalUpdate.part");  // beside the file itself
+    // A destination that fits with no room for the partial file's name is
+    // refused, not written under a cut name.
+    std::wstring deep = std::wstring(240, L'd') + L"\\f";
+    EXPECT_FALSE(FormDownloadTarget(&target, kBase, kGameDir, deep.c_str()));
     EXPECT_FALSE(FormDownloadTarget(&target, kBase, kGameDir, L"a\\..\\..\\x"));
 }

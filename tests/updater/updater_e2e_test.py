@@ -13,6 +13,9 @@ import qaltest  # noqa: E402
 
 PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
 UPDATER = os.environ["QAL_UPDATER_EXE"]
+# The same updater with a stall limit of a few seconds instead of 60.
+SHORT_STALL_UPDATER = os.environ["QAL_UPDATER_SHORT_STALL_EXE"]
+PARTIAL_NAME = "qalupdate.part"
 STUB = os.environ["QAL_STUB_CLIENT_EXE"]
 BACKGROUND = os.environ["QAL_UPDATER_BACKGROUND"]
 BASE = "/qal_lianyun/micro/"
@@ -52,13 +55,13 @@ class Install:
     """An installation directory (with blanks in its path) holding a copy of
     the updater, optionally the stub micro-client, and local game files."""
 
-    def __init__(self, stub=True, client_wait_ms=0):
+    def __init__(self, stub=True, client_wait_ms=0, updater=UPDATER, name="Orvane Game"):
         self.root = qaltest.make_temp_dir("updater-")
-        self.dir = os.path.join(self.root, "Orvane Game")
+        self.dir = os.path.join(self.root, name)
         self.cwd = os.path.join(self.root, "start here")
         os.makedirs(os.path.join(self.dir, "game"))
         os.makedirs(self.cwd)
-        shutil.copy(UPDATER, os.path.join(self.dir, "qalUpdate.exe"))
+        shutil.copy(updater, os.path.join(self.dir, "qalUpdate.exe"))
         if stub:
             shutil.copy(STUB, self.game("PelMicroLauncher.exe"))
         if client_wait_ms:
@@ -75,6 +78,24 @@ class Install:
     def read(self, path):
         with open(self.game(path), "rb") as f:
             return f.read()
+
+    def partial_files(self):
+        """Every partial download left anywhere in the installation."""
+        return [os.path.join(d, f) for d, _, files in os.walk(self.dir) for f in files
+                if f.lower() == PARTIAL_NAME]
+
+    def outside_game(self):
+        """{relative path: bytes} of every file outside game/ but the updater."""
+        found = {}
+        for d, _, files in os.walk(self.dir):
+            if os.path.relpath(d, self.dir).split(os.sep)[0] == "game":
+                continue
+            for f in files:
+                path = os.path.join(d, f)
+                if path != os.path.join(self.dir, "qalUpdate.exe"):
+                    with open(path, "rb") as fh:
+                        found[os.path.relpath(path, self.dir)] = fh.read()
+        return found
 
     def client_record(self):
         """(command line, show command, working directory) or None."""
@@ -161,15 +182,26 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
         self.assertTrue(install.client_waited_for())
 
     def test_manifest_failures_end_with_100(self):
-        cases = [("404", None), ("500", None), ("reset", None), ("truncate", None),
+        cases = [("404", None), ("500", None), ("reset", None), ("truncate", None), ("chunked_cut", None),
+                 ("stall", None),
                  ("ok", b"<update><file path='a.dat' ver='00'>"),
                  ("ok", b""),
                  ("ok", b"<?xml version='1.0'?><!-- no element -->")]
+        earlier = manifest([("a.dat", md5_upper(b"a"))], version="earlier")
         for mode, body in cases:
             with self.subTest(mode=mode, body=body):
-                install = Install()
-                files = {MANIFEST: body if body is not None else manifest([("a.dat", "00")]) + b" " * 4000,
-                         server_path("a.dat"): b"a"}
+                # A silent server is given up on after the short stall limit.
+                install = Install(updater=SHORT_STALL_UPDATER if mode == "stall" else UPDATER)
+                os.makedirs(os.path.join(install.dir, "download"))
+                with open(os.path.join(install.dir, "download", "qupdater.xml"), "wb") as f:
+                    f.write(earlier)
+                listing = manifest([("a.dat", "00")])
+                # Padded so the cut falls in the padding, where only the
+                # announced length shows it; without a length the cut must
+                # leave the document unfinished to be seen at all.
+                if mode != "chunked_cut":
+                    listing += b" " * 4000
+                files = {MANIFEST: body if body is not None else listing, server_path("a.dat"): b"a"}
                 with serve(files) as server:
                     server.fail(MANIFEST, mode)
                     report = install.run(answers=["IDOK"])
@@ -178,14 +210,22 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
                 self.assertEqual(server.paths_requested(), [MANIFEST])
                 self.assertIsNone(install.client_record())
                 self.assertFalse(os.path.exists(install.game("a.dat")))
+                self.assertEqual(install.partial_files(), [])
+                if body is None:
+                    # A manifest that did not arrive whole never replaces the last one.
+                    self.assertEqual(install.outside_game(), {os.path.join("download", "qupdater.xml"): earlier})
+                if mode == "stall":
+                    self.assertLess(report["elapsed_ms"], 30000)
 
     def test_file_failure_ends_with_100_and_next_run_fetches_the_rest(self):
         content = {"a.dat": os.urandom(5000), "dir\\b.dat": os.urandom(9000), "c.dat": os.urandom(100)}
+        older = b"the player's older copy " * 30
         files = {MANIFEST: manifest([(p, md5_upper(d)) for p, d in content.items()])}
         files.update({server_path(p): d for p, d in content.items()})
-        for mode in ("404", "500", "reset", "truncate"):
+        for mode in ("404", "500", "reset", "truncate", "chunked_cut", "other_bytes", "stall"):
             with self.subTest(mode=mode):
-                install = Install()
+                install = Install(updater=SHORT_STALL_UPDATER if mode == "stall" else UPDATER)
+                install.put("dir\\b.dat", older)
                 with serve(files) as server:
                     server.fail(server_path("dir\\b.dat"), mode)
                     report = install.run(answers=["IDOK"])
@@ -194,6 +234,9 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
                 self.assertEqual(server.paths_requested(),
                                  [MANIFEST, server_path("a.dat"), server_path("dir\\b.dat")])
                 self.assertEqual(install.read("a.dat"), content["a.dat"])
+                self.assertEqual(install.read("dir\\b.dat"), older)
+                self.assertEqual(install.partial_files(), [])
+                self.assertEqual(sorted(install.outside_game()), [os.path.join("download", "qupdater.xml")])
                 self.assertIsNone(install.client_record())
         with serve(files) as server:
             report = install.run()
@@ -201,10 +244,72 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
         self.assertEqual(server.paths_requested(), [MANIFEST, server_path("dir\\b.dat"), server_path("c.dat")])
         for path, data in content.items():
             self.assertEqual(install.read(path), data)
+        self.assertEqual(install.partial_files(), [])
         self.assertClientStartedWith(install)
 
+    def test_a_run_ended_mid_download_leaves_the_old_copy_and_the_next_run_cleans_up(self):
+        content = {"first.dat": os.urandom(3000), "sub\\big.dat": os.urandom(40000)}
+        older = b"older big file"
+        files = {MANIFEST: manifest([(p, md5_upper(d)) for p, d in content.items()])}
+        files.update({server_path(p): d for p, d in content.items()})
+        install = Install()
+        install.put("sub\\big.dat", older)
+        # A partial file some earlier run left in a directory no longer listed.
+        install.put("gone\\qalUpdate.part", b"stale")
+        with serve(files) as server:
+            server.slow_pause = 0.8
+            server.fail(server_path("sub\\big.dat"), "slow")
+            report = install.run(kill_after_ms=7000)
+        self.assertTrue(report["killed"], report)
+        self.assertIn(server_path("sub\\big.dat"), server.paths_requested())
+        self.assertEqual(install.read("sub\\big.dat"), older)
+        self.assertLessEqual(len(install.partial_files()), 1, install.partial_files())
+        with serve(files) as server:
+            report = install.run()
+        self.assertEqual(report["exit_code"], 0)
+        for path, data in content.items():
+            self.assertEqual(install.read(path), data)
+        self.assertEqual(install.partial_files(), [])
+        self.assertClientStartedWith(install)
+
+    def test_fetched_files_are_proven_by_their_digest_only_when_one_is_listed(self):
+        # Without a well-formed digest a 200 is taken as fetched (and fetched
+        # again on every run); with one, other bytes fail the update.
+        install = Install()
+        body = b"served bytes"
+        files = {MANIFEST: manifest([("lower.dat", md5_upper(body).lower()), ("nover.dat", None)]),
+                 server_path("lower.dat"): body, server_path("nover.dat"): body}
+        with serve(files) as server:
+            server.fail(server_path("lower.dat"), "other_bytes")
+            report = install.run()
+        self.assertEqual(report["exit_code"], 0)
+        self.assertEqual(report["boxes"], [])
+        self.assertEqual(install.read("lower.dat"), bytes(b ^ 0x5A for b in body))
+        self.assertEqual(install.read("nover.dat"), body)
+        self.assertClientStartedWith(install)
+
+    def test_a_chinese_installation_directory_works_under_code_page_936(self):
+        install = Install(name="奥文 游戏", client_wait_ms=500)
+        content = {"top.bin": os.urandom(2000), "data\\sub.dat": b"nested"}
+        files = {MANIFEST: manifest([(p, md5_upper(d)) for p, d in content.items()])}
+        files.update({server_path(p): d for p, d in content.items()})
+        with serve(files) as server:
+            report = install.run(env={"LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"})
+        self.assertEqual(report["exit_code"], 0, report)
+        self.assertEqual(report["boxes"], [])
+        self.assertEqual(install.read("top.bin"), content["top.bin"])
+        self.assertEqual(install.read("data\\sub.dat"), content["data\\sub.dat"])
+        self.assertClientStartedWith(install)
+        # Everything current: nothing more is fetched.
+        with serve(files) as server:
+            report = install.run(env={"LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"})
+        self.assertEqual(report["exit_code"], 0)
+        self.assertEqual(server.paths_requested(), [MANIFEST])
+
     def test_paths_leaving_the_game_directory_fail_before_any_download(self):
-        for bad in ("..\\outside.dat", "sub/../../outside.dat", "C:\\outside.dat"):
+        for bad in ("..\\outside.dat", "sub/../../outside.dat", "C:\\outside.dat",
+                    # Devices: opening them hangs or writes elsewhere.
+                    "aux.dat", "COM1", "CON", "data\\NUL.txt", "lpt9.log"):
             with self.subTest(path=bad):
                 install = Install()
                 files = {MANIFEST: manifest([("fine.dat", "00"), (bad, "00")]),
