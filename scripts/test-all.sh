@@ -18,9 +18,11 @@ cmake --build "$build"
 # The Windows tests leave a virtual display and a Wine server per build tree;
 # stop them so nothing outlives the run.
 cleanup() {
-  local tree
+  local tree prefix
   for tree in "$build"/win-*; do
-    [ -d "$tree/wineprefix" ] && WINEPREFIX="$tree/wineprefix" wineserver -k 2>/dev/null || true
+    for prefix in "$tree"/wineprefix*; do
+      [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    done
     if [ -f "$tree/xvfb/pid" ]; then
       kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
       rm -f "$tree/xvfb/pid"

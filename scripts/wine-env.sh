@@ -49,7 +49,7 @@ qal_ensure_display() {
 qal_ensure_prefix() {
   local build=$1 scripts=$2
   mkdir -p "$WINEPREFIX"
-  exec 9>"$build/wineprefix.lock"
+  exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$WINEPREFIX/.qal-ready" ]; then
     wineboot -i >/dev/null 2>&1 || true

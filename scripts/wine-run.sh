@@ -2,14 +2,16 @@
 # Runs a Windows program under Wine for the tests of one build tree:
 #   wine-run.sh BUILD_DIR PROGRAM.exe [ARGS...]
 # The build tree owns a private Wine prefix (created once, then reused) and,
-# when no display is set, a virtual 1920x1080x24 X screen of its own.
+# when no display is set, a virtual 1920x1080x24 X screen of its own. A test
+# that changes its prefix's registry names a prefix of its own in
+# QAL_WINEPREFIX.
 # The program's exit code is passed through.
 set -euo pipefail
 
 build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-export WINEPREFIX="$build/wineprefix"
+export WINEPREFIX="${QAL_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 # Without these, Wine offers to download its Mono and Gecko add-ons in a
 # dialog that nobody answers and the test hangs.

@@ -17,6 +17,11 @@
 //       [--dump-on-box]                 record the windows whenever a box shows
 //       [--kill-after MS]               end the program MS after start (not a
 //                                       failure; reported as "killed")
+//       [--follow EXE]...               also wait (within the timeout) for the
+//                                       processes of that executable name that
+//                                       show up while the program runs or just
+//                                       after; report their exit codes and the
+//                                       classes of their visible windows
 //
 // The exit status is 0 when the report was written, 2 on bad arguments and
 // 3 when the program could not be started.
@@ -271,6 +276,68 @@ bool ReadFileUtf8(const std::wstring& path, std::string& out)
     return true;
 }
 
+struct FollowedProcess {
+    std::wstring exe;
+    DWORD pid = 0;
+    HANDLE handle = nullptr;
+    bool ended = false;
+    DWORD exitCode = 0;
+    std::vector<std::wstring> windowClasses;
+};
+
+// Starts following every new process whose executable is one of names.
+void FindProcessesToFollow(const std::vector<std::wstring>& names, std::vector<FollowedProcess>& followed)
+{
+    if (names.empty())
+        return;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        bool wanted = false;
+        for (const std::wstring& name : names)
+            wanted = wanted || _wcsicmp(entry.szExeFile, name.c_str()) == 0;
+        bool known = false;
+        for (const FollowedProcess& f : followed)
+            known = known || f.pid == entry.th32ProcessID;
+        if (!wanted || known)
+            continue;
+        HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!handle)
+            continue;
+        FollowedProcess f;
+        f.exe = entry.szExeFile;
+        f.pid = entry.th32ProcessID;
+        f.handle = handle;
+        followed.push_back(f);
+    }
+    CloseHandle(snapshot);
+}
+
+void WatchFollowed(std::vector<FollowedProcess>& followed)
+{
+    for (FollowedProcess& f : followed) {
+        if (f.ended)
+            continue;
+        for (HWND window : TopLevelWindowsOf(f.pid)) {
+            if (!IsWindowVisible(window))
+                continue;
+            std::wstring cls = ClassOf(window);
+            bool known = false;
+            for (const std::wstring& c : f.windowClasses)
+                known = known || c == cls;
+            if (!known)
+                f.windowClasses.push_back(cls);
+        }
+        if (WaitForSingleObject(f.handle, 0) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(f.handle, &f.exitCode);
+            f.ended = true;
+        }
+    }
+}
+
 int Usage()
 {
     std::fprintf(stderr, "usage: qal_test_driver run (--cmdline TEXT | --cmdline-file FILE) [options]\n");
@@ -285,6 +352,7 @@ int Run(int argc, wchar_t** argv)
     std::vector<int> answers;
     std::vector<WindowAction> actions;
     std::vector<DumpRequest> dumps;
+    std::vector<std::wstring> followNames;
 
     for (int i = 2; i < argc; ++i) {
         std::wstring arg = argv[i];
@@ -321,6 +389,8 @@ int Run(int argc, wchar_t** argv)
             a.lParam = (LPARAM)wcstoll(parts[3].c_str(), nullptr, 0);
             a.delay = parts.size() > 4 ? (DWORD)_wtoi(parts[4].c_str()) : 0;
             actions.push_back(a);
+        } else if (arg == L"--follow") {
+            followNames.push_back(value());
         } else if (arg == L"--dump-on") {
             auto parts = Split(value(), L':');
             DumpRequest d;
@@ -351,9 +421,12 @@ int Run(int argc, wchar_t** argv)
     std::vector<std::string> dumpJson;
     size_t nextAnswer = 0;
     bool timedOut = false, killed = false;
+    std::vector<FollowedProcess> followed;
 
     for (;;) {
         DWORD now = GetTickCount();
+        FindProcessesToFollow(followNames, followed);
+        WatchFollowed(followed);
         if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
             break;
         now = GetTickCount();
@@ -437,6 +510,31 @@ int Run(int argc, wchar_t** argv)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 
+    // What the program started may still be starting up, then runs on.
+    bool followTimedOut = false;
+    if (!followNames.empty()) {
+        const DWORD ended = GetTickCount();
+        for (;;) {
+            FindProcessesToFollow(followNames, followed);
+            WatchFollowed(followed);
+            bool running = false;
+            for (const FollowedProcess& f : followed)
+                running = running || !f.ended;
+            DWORD now = GetTickCount();
+            if (!running && (!followed.empty() || now - ended >= 3000))
+                break;
+            if (now - started >= timeout) {
+                followTimedOut = true;
+                for (const FollowedProcess& f : followed) {
+                    if (!f.ended)
+                        TerminateProcess(f.handle, 0xDEAD);
+                }
+                break;
+            }
+            Sleep(50);
+        }
+    }
+
     report += "\"exit_code\":" + std::to_string((unsigned long long)exitCode);
     report += ",\"timed_out\":" + std::string(timedOut ? "true" : "false");
     report += ",\"killed\":" + std::string(killed ? "true" : "false");
@@ -451,7 +549,21 @@ int Run(int argc, wchar_t** argv)
         first = false;
         report += b.json;
     }
-    report += "],\"dumps\":[";
+    report += "],\"followed\":[";
+    for (size_t i = 0; i < followed.size(); ++i) {
+        const FollowedProcess& f = followed[i];
+        report += (i ? ",{" : "{");
+        report += "\"exe\":" + Json(f.exe);
+        report += ",\"ended\":" + std::string(f.ended ? "true" : "false");
+        report += ",\"exit_code\":" + std::to_string((unsigned long long)f.exitCode);
+        report += ",\"windows\":[";
+        for (size_t c = 0; c < f.windowClasses.size(); ++c)
+            report += (c ? "," : "") + Json(f.windowClasses[c]);
+        report += "]}";
+        CloseHandle(f.handle);
+    }
+    report += "],\"follow_timed_out\":" + std::string(followTimedOut ? "true" : "false");
+    report += ",\"dumps\":[";
     for (size_t i = 0; i < dumpJson.size(); ++i)
         report += (i ? "," : "") + dumpJson[i];
     report += "]}\n";

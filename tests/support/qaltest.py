@@ -42,16 +42,21 @@ def make_temp_dir(prefix="case-"):
     return tempfile.mkdtemp(prefix=prefix, dir=root)
 
 
+def wine_prefix():
+    """This test's Wine prefix: the build tree's, unless QAL_WINEPREFIX names one."""
+    return os.environ.get("QAL_WINEPREFIX") or build_path("wineprefix")
+
+
 def wine_env():
     """The environment wine-run.sh would give a program; also starts Xvfb."""
     env = dict(os.environ)
     out = subprocess.run(
         ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && echo "$DISPLAY"',
          "-", os.path.join(os.path.dirname(WINE_RUN), "wine-env.sh"), BUILD_DIR, os.path.dirname(WINE_RUN)],
-        env=dict(env, WINEPREFIX=build_path("wineprefix"), WINEDEBUG="-all",
+        env=dict(env, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                  WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64"),
         check=True, capture_output=True, text=True, timeout=180)
-    env.update(DISPLAY=out.stdout.strip(), WINEPREFIX=build_path("wineprefix"), WINEDEBUG="-all",
+    env.update(DISPLAY=out.stdout.strip(), WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
     return env
 
@@ -75,7 +80,7 @@ def driver_exe():
 
 
 def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=(), dump_on=(),
-              dump_on_box=False, kill_after_ms=0, box_delay_ms=None, env=None):
+              dump_on_box=False, kill_after_ms=0, box_delay_ms=None, env=None, follow=()):
     """Starts a program with an exact Windows command line through
     qal_test_driver and returns its report:
       {"exit_code", "timed_out", "killed", "elapsed_ms",
@@ -85,7 +90,10 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
     answers: button names answered to the program's message boxes in order.
     on_window: "CLASS:MSG:WPARAM:LPARAM[:DELAY]" posts once the class shows.
     dump_on: "CLASS[:DELAY]" records the windows once the class shows.
-    env: variables added for the run (LANG=zh_CN.UTF-8 gives code page 936)."""
+    env: variables added for the run (LANG=zh_CN.UTF-8 gives code page 936).
+    follow: executable names whose processes, started while the program runs,
+      are waited for too: report["followed"] = [{"exe", "ended", "exit_code",
+      "windows": [classes of their visible top-level windows]}]."""
     work = make_temp_dir("driver-")
     cmd_file = os.path.join(work, "cmdline.txt")
     report = os.path.join(work, "report.json")
@@ -105,6 +113,8 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
         args.append("--dump-on-box")
     if kill_after_ms:
         args += ["--kill-after", str(kill_after_ms)]
+    for name in follow:
+        args += ["--follow", name]
     if box_delay_ms is not None:
         args += ["--box-delay", str(box_delay_ms)]
     result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
