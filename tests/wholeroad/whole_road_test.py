@@ -1,0 +1,143 @@
+"""The whole road under Wine, each program real and in a process of its own:
+the player's installation holds qalLogin.exe, qalUpdate.exe and wdConfig.ini;
+the operator's loopback server serves the login page and a game tree whose
+manifest qalManifest built. The login page's link to the game-entry address is
+followed by a stand-in browser control (Wine renders no pages), registered in
+this test's own prefix under the class id of "shell.Explorer.2"; from the
+launcher's listener on, everything is the shipped code."""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
+import qaltest  # noqa: E402
+
+PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
+LAUNCHER = os.environ["QAL_LAUNCHER_EXE"]
+UPDATER = os.environ["QAL_UPDATER_EXE"]
+MANIFEST_TOOL = os.environ["QAL_MANIFEST_TOOL_EXE"]
+STUB = os.environ["QAL_STUB_CLIENT_EXE"]
+STAND_IN = os.environ["QAL_STANDIN_BROWSER_DLL"]
+STAND_IN_CLSID = "{5C0E7A51-3B7D-4E2A-9C61-0F4B8D2E7A13}"
+BASE = "/qal_lianyun/micro/"
+LOGIN_PAGE = "/login/index.htm"
+ENTRY = "http://127.0.0.1:%d/login/entergame.htm?uid=42&sign=7f3a&zone=2" % PORT
+URL_BASE = "http://127.0.0.1:%d%s" % (PORT, BASE)
+
+
+def register_stand_in_browser():
+    env = qaltest.wine_env()  # brings the prefix up first
+    view = "/reg:32" if qaltest.TARGET == "i686" else "/reg:64"
+    server = "HKCR\\CLSID\\%s\\InprocServer32" % STAND_IN_CLSID
+    for args in (["reg", "add", server, "/ve", "/d", qaltest.win_path(STAND_IN), "/f", view],
+                 ["reg", "add", server, "/v", "ThreadingModel", "/d", "Apartment", "/f", view],
+                 ["reg", "add", "HKCR\\shell.Explorer.2\\CLSID", "/ve", "/d", STAND_IN_CLSID, "/f", view]):
+        subprocess.run(["wine", *args], env=env, check=True, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class WholeRoad(qaltest.unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        register_stand_in_browser()
+
+    def setUp(self):
+        root = qaltest.make_temp_dir("whole-road-")
+        # The operator's side: the game tree, its manifest by qalManifest.
+        self.served = os.path.join(root, "server")
+        game = os.path.join(self.served, BASE.strip("/"), "game")
+        with open(STUB, "rb") as f:
+            stub = f.read()
+        self.tree = {
+            "PelMicroLauncher.exe": stub,
+            "wait-ms.txt": b"1500",
+            "data\\maps\\town.dat": os.urandom(300000),
+            "sub dir\\x y.dat": b"with blanks\n" * 40,
+            "readme.txt": b"Orvane\n",
+        }
+        for path, data in self.tree.items():
+            write(os.path.join(game, *path.split("\\")), data)
+        manifest = os.path.join(self.served, BASE.strip("/"), "qupdater.xml")
+        made = qaltest.run_windows(MANIFEST_TOOL, "build", qaltest.win_path(game), "--version", "1.0.3",
+                                   "-o", qaltest.win_path(manifest), timeout=300)
+        self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+
+        # The player's side, as installed.
+        self.install = os.path.join(root, "Orvane Game")
+        os.makedirs(self.install)
+        shutil.copy(LAUNCHER, os.path.join(self.install, "qalLogin.exe"))
+        shutil.copy(UPDATER, os.path.join(self.install, "qalUpdate.exe"))
+        config = ("[config]\r\nname=Orvane\r\nloginURL=http://127.0.0.1:%d%s\r\n"
+                  "webEnter=/door/enter.php?\r\nurlBase=%s\r\n") % (PORT, LOGIN_PAGE, URL_BASE)
+        write(os.path.join(self.install, "wdConfig.ini"), config.encode("ascii"))
+        self.cwd = os.path.join(root, "elsewhere")
+        os.makedirs(self.cwd)
+        page = ('<html><body><p>Welcome</p><a id="enter" href="%s">进入游戏</a></body></html>'
+                % ENTRY.replace("&", "&amp;"))
+        self.pages = {LOGIN_PAGE: page.encode("utf-8")}
+
+    def start_launcher(self):
+        with qaltest.ResourceServer(port=PORT, root=self.served, files=self.pages) as server:
+            line = qaltest.quote_arg(qaltest.win_path(os.path.join(self.install, "qalLogin.exe")))
+            report = qaltest.run_exact(line, cwd=self.cwd, timeout_ms=180000, follow=["qalUpdate.exe"])
+        return report, server.paths_requested()
+
+    def client_command_line(self):
+        record = os.path.join(self.install, "game", "launch-record.txt")
+        if not os.path.exists(record):
+            return None
+        with open(record, encoding="utf-8") as f:
+            return f.read().split("\n")[0]
+
+    def test_from_the_login_page_to_the_micro_client_and_again_with_everything_current(self):
+        report, requested = self.start_launcher()
+        # The launcher handed off and is gone.
+        self.assertFalse(report["timed_out"], report)
+        self.assertEqual(report["exit_code"], 0)
+        self.assertEqual(report["boxes"], [])
+        # The entry navigation was cancelled: the server never saw it.
+        self.assertEqual(requested[0], LOGIN_PAGE)
+        self.assertNotIn("/login/entergame.htm", requested)
+        game_requests = sorted(p for p in requested if p.startswith(BASE + "game/"))
+        self.assertEqual(game_requests, sorted(BASE + "game/" + p.replace("\\", "/") for p in self.tree))
+        self.assertEqual(requested[1], BASE + "qupdater.xml")
+        # The updater showed its progress window, started the micro-client it
+        # had just fetched, waited for it and ended with 0.
+        updaters = report["followed"]
+        self.assertEqual(len(updaters), 1, report)
+        self.assertTrue(updaters[0]["ended"], report)
+        self.assertEqual(updaters[0]["exit_code"], 0)
+        self.assertIn("SimpleWindow", updaters[0]["windows"])
+        for path, data in self.tree.items():
+            with open(os.path.join(self.install, "game", *path.split("\\")), "rb") as f:
+                self.assertEqual(hashlib.md5(f.read()).hexdigest(), hashlib.md5(data).hexdigest(), path)
+        launcher_path = qaltest.win_path(os.path.join(self.install, "qalLogin.exe"))
+        parameters = '%s&urlBase=%s "%s"' % (ENTRY, URL_BASE, launcher_path)
+        command_line = self.client_command_line()
+        self.assertIsNotNone(command_line, "the micro-client was not started")
+        self.assertTrue(command_line.endswith("PelMicroLauncher.exe " + parameters)
+                        or command_line.endswith('PelMicroLauncher.exe" ' + parameters), command_line)
+        self.assertTrue(os.path.exists(os.path.join(self.install, "game", "launch-ended.txt")))
+
+        # Everything current: no window, and the micro-client starts at once.
+        os.remove(os.path.join(self.install, "game", "launch-record.txt"))
+        report, requested = self.start_launcher()
+        self.assertEqual(report["exit_code"], 0)
+        self.assertEqual(requested, [LOGIN_PAGE, BASE + "qupdater.xml"])
+        updaters = report["followed"]
+        self.assertEqual(len(updaters), 1, report)
+        self.assertEqual(updaters[0]["exit_code"], 0)
+        self.assertEqual(updaters[0]["windows"], [])
+        self.assertIsNotNone(self.client_command_line())
+
+
+if __name__ == "__main__":
+    qaltest.main()
