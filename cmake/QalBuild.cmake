@@ -35,6 +35,16 @@ if(NOT QAL_WINDOWS AND QAL_SANITIZE AND NOT MSVC)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The libFuzzer build: clang, natively, the sanitizers above plus coverage
+# feedback; only the Windows-free cores and the fuzz targets are built.
+option(QAL_FUZZ "Build the libFuzzer targets (clang only) instead of the programs and tests" OFF)
+if(QAL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR QAL_WINDOWS)
+    message(FATAL_ERROR "QAL_FUZZ needs clang for the native build (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(QAL_WINDOWS)
   # Wide-character Win32 API, Windows 7 as the oldest target.
   add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601)

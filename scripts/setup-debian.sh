@@ -17,6 +17,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
   python3 python3-pil dpkg-dev locales
+  clang libclang-rt-14-dev libxtst6
 )
 
 # wine32 is an i386 package; the architecture must be known before apt can see it.
