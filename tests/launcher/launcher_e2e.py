@@ -1,11 +1,9 @@
 """qalLogin.exe end to end under Wine: start-up with and without its
 configuration, the window layout, the buttons, closing, minimising, the
 maintenance actions and a screenshot of the virtual screen."""
-import ctypes
 import os
 import shutil
 import stat
-import subprocess
 import sys
 import threading
 import time
@@ -274,27 +272,7 @@ class LauncherTest(qaltest.unittest.TestCase):
 
 
 def raise_panel_above_skin():
-    """Wine recreates the skin's X window with an alpha visual on its first
-    layered update, which stacks it above the owned panel; Windows keeps owned
-    windows above their owner. Restack the panel from the X side as Windows
-    would show it."""
-    env = qaltest.wine_env()
-    display = env["DISPLAY"]
-    out = subprocess.run(["xwininfo", "-root", "-children", "-display", display], capture_output=True,
-                         text=True, timeout=30).stdout
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XRaiseWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    dpy = x11.XOpenDisplay(display.encode())
-    for line in out.splitlines():
-        line = line.strip()
-        if '("qallogin.exe"' in line and "(has no name)" in line and "1221x739" in line:
-            x11.XRaiseWindow(dpy, int(line.split()[0], 16))
-    x11.XFlush(dpy)
-    x11.XCloseDisplay(dpy)
+    qaltest.raise_launcher_panel()
 
 
 if __name__ == "__main__":

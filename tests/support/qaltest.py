@@ -139,6 +139,56 @@ def screenshot(path):
     return path
 
 
+def _x11():
+    import ctypes
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XRaiseWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+def raise_launcher_panel():
+    """Wine recreates the launcher skin's X window with an alpha visual on its
+    first layered update, which stacks it above the owned panel; Windows keeps
+    owned windows above their owner. Restack the panel from the X side as
+    Windows would show it."""
+    env = wine_env()
+    display = env["DISPLAY"]
+    out = subprocess.run(["xwininfo", "-root", "-children", "-display", display], capture_output=True,
+                         text=True, timeout=30).stdout
+    x11 = _x11()
+    dpy = x11.XOpenDisplay(display.encode())
+    for line in out.splitlines():
+        line = line.strip()
+        if '("qallogin.exe"' in line and "(has no name)" in line and "1221x739" in line:
+            x11.XRaiseWindow(dpy, int(line.split()[0], 16))
+    x11.XFlush(dpy)
+    x11.XCloseDisplay(dpy)
+
+
+def click(x, y):
+    """A left click at screen position (x, y) of this build's display, as a
+    player's mouse would give it (XTest)."""
+    import ctypes
+    display = wine_env()["DISPLAY"]
+    x11 = _x11()
+    xtst = ctypes.CDLL("libXtst.so.6")
+    xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                          ctypes.c_ulong]
+    xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+    dpy = x11.XOpenDisplay(display.encode())
+    xtst.XTestFakeMotionEvent(dpy, -1, x, y, 0)
+    x11.XFlush(dpy)
+    time.sleep(0.2)
+    xtst.XTestFakeButtonEvent(dpy, 1, 1, 0)
+    xtst.XTestFakeButtonEvent(dpy, 1, 0, 50)
+    x11.XFlush(dpy)
+    x11.XCloseDisplay(dpy)
+
+
 def read_pixel(png_path, x, y):
     """(r, g, b) of one pixel of a screenshot (needs Pillow, python3-pil)."""
     from PIL import Image
@@ -175,6 +225,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return self._plain(404, b"not found")
         if mode == "ok":
             return self._send(body)
+        if mode == "refuse_after":
+            # Serves this one, then stops listening: what follows is refused.
+            self.close_connection = True
+            self._send(body)
+            self.wfile.flush()
+            threading.Thread(target=server.stop_listening, daemon=True).start()
+            return
         if mode == "slow":
             return self._send(body, chunk=max(1, len(body) // 20 or 1), pause=server.slow_pause)
         if mode == "hold":
@@ -197,6 +254,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"%x\r\n%s\r\n" % (len(half), half))
             self.wfile.flush()
             self.close_connection = True
+            return
+        if mode == "redirect_missing":
+            # A redirect to a file the server does not have.
+            self.send_response(302)
+            self.send_header("Location", "/missing" + path)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         if mode == "stall":
             # Accepts and reads the request, then sends nothing at all.
@@ -255,6 +319,8 @@ class ResourceServer:
       "other_bytes"  a 200 with a body of the right length but other bytes
       "chunked_cut"  a chunked body that ends before its last chunk
       "stall"        nothing at all until release() (or hold_seconds)
+      "redirect_missing"  a 302 to a path the server does not have
+      "refuse_after" serves the file, then stops listening (connections refused)
     default_mode applies to every path without its own mode.
     """
 
@@ -268,6 +334,7 @@ class ResourceServer:
         self.release = threading.Event()
         self.slow_pause = 0.2
         self.hold_seconds = 60
+        self.stopped = False
         self.httpd = _ThreadingServer(("127.0.0.1", port), _Handler)
         self.httpd.owner = self
         self.port = self.httpd.server_address[1]
@@ -287,6 +354,14 @@ class ResourceServer:
         with open(local, "rb") as f:
             return f.read()
 
+    def stop_listening(self):
+        with self.lock:
+            if self.stopped:
+                return
+            self.stopped = True
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
     def fail(self, path, mode):
         with self.lock:
             self.faults[path] = mode
@@ -301,8 +376,7 @@ class ResourceServer:
 
     def __exit__(self, *exc):
         self.release.set()
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        self.stop_listening()
 
 
 def main():
