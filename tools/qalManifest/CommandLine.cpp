@@ -1,0 +1,162 @@
+#include "CommandLine.h"
+
+namespace {
+
+bool ParseCodePage(const std::string& text, unsigned* out)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + unsigned(c - '0');
+    }
+    if (value == 0 || value > 65535)
+        return false;
+    *out = value;
+    return true;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const std::string& defaultBaseUrl)
+{
+    ParsedCommandLine parsed;
+    ToolOptions& options = parsed.options;
+    options.baseUrl = defaultBaseUrl;
+    auto refuse = [&](const std::string& why) {
+        parsed.ok = false;
+        parsed.error = why;
+        return parsed;
+    };
+
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            break;
+        if (arg == "-h" || arg == "--help") {
+            options.command = ToolOptions::Command::Help;
+            parsed.ok = true;
+            return parsed;
+        }
+    }
+    if (args.empty())
+        return refuse("no command given");
+    if (args[0] == "build")
+        options.command = ToolOptions::Command::Build;
+    else if (args[0] == "verify")
+        options.command = ToolOptions::Command::Verify;
+    else
+        return refuse("unknown command \"" + args[0] + "\"");
+    const bool build = options.command == ToolOptions::Command::Build;
+
+    std::vector<std::string> operands;
+    bool haveVersion = false, optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inlineValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inlineValue = true;
+        }
+        bool known = name == "--code-page" ||
+                     (build && (name == "--version" || name == "-o" || name == "--output" ||
+                                name == "--install-dir" || name == "--base-url"));
+        if (!known)
+            return refuse("unknown option \"" + name + "\" for " + args[0]);
+        if (!inlineValue) {
+            if (i + 1 >= args.size())
+                return refuse("option " + name + " needs a value");
+            value = args[++i];
+        }
+        if (name == "--code-page") {
+            if (!ParseCodePage(value, &options.codePage))
+                return refuse("--code-page needs a code page number (1-65535), not \"" + value + "\"");
+        } else if (name == "--version") {
+            options.version = value;
+            haveVersion = true;
+        } else if (name == "-o" || name == "--output") {
+            if (value.empty())
+                return refuse(name + " needs a file name");
+            options.output = value;
+        } else if (name == "--install-dir") {
+            if (value.empty())
+                return refuse("--install-dir needs a directory");
+            options.installDir = value;
+        } else {
+            if (value.empty() || value.back() != '/')
+                return refuse("--base-url must end with \"/\", as the updater's built-in address does");
+            options.baseUrl = value;
+        }
+    }
+
+    if (build) {
+        if (operands.empty())
+            return refuse("build needs GAME_DIR");
+        if (operands.size() > 1)
+            return refuse("unexpected operand \"" + operands[1] + "\"");
+        if (!haveVersion)
+            return refuse("build needs --version TEXT");
+        options.gameDir = operands[0];
+    } else {
+        if (operands.size() < 2)
+            return refuse("verify needs MANIFEST and GAME_DIR");
+        if (operands.size() > 2)
+            return refuse("unexpected operand \"" + operands[2] + "\"");
+        options.manifest = operands[0];
+        options.gameDir = operands[1];
+    }
+    parsed.ok = true;
+    return parsed;
+}
+
+std::string UsageText(const std::string& defaultBaseUrl)
+{
+    return
+        "Usage:\n"
+        "  qalManifest build GAME_DIR --version TEXT [-o FILE] [--code-page N]\n"
+        "                    [--install-dir DIR] [--base-url URL]\n"
+        "  qalManifest verify MANIFEST GAME_DIR [--code-page N]\n"
+        "  qalManifest --help\n"
+        "\n"
+        "build   Writes the update manifest (qupdater.xml) that qalUpdate reads: every\n"
+        "        regular file under GAME_DIR, recursively, with its MD5, sorted by path.\n"
+        "        Refuses, naming each one, every name the updater could not fetch or\n"
+        "        write (device names, its partial file name qalUpdate.part, names the\n"
+        "        code page cannot carry, characters Windows or the download address\n"
+        "        cannot hold, trailing dots or blanks, names differing only in case,\n"
+        "        names too long for the updater, links leading out of GAME_DIR), then\n"
+        "        exits 1 without writing anything. Empty directories are not listed.\n"
+        "verify  Compares MANIFEST with GAME_DIR and prints, sorted, one per line:\n"
+        "          missing: PATH      listed, but no such file\n"
+        "          different: PATH    the file's MD5 differs (or \"ver\" is no digest)\n"
+        "          refused: PATH (R)  the updater would refuse the entry\n"
+        "          unlisted: PATH     a file the manifest does not list\n"
+        "        Names compare exactly, case included. Exits 0 when nothing is printed.\n"
+        "\n"
+        "Options:\n"
+        "  --version TEXT     the manifest's version, shown by the updater (build)\n"
+        "  -o, --output FILE  write the manifest to FILE, replacing it only once\n"
+        "                     everything succeeded (default: standard output)\n"
+        "  --code-page N      the players' ANSI code page; names and the version are\n"
+        "                     written (and read back) in it (default: 936, GBK)\n"
+        "  --install-dir DIR  the players' installation directory, for the updater's\n"
+        "                     path limits (default: C:\\Program Files (x86)\\Orvane\\)\n"
+        "  --base-url URL     the updater's resource address, ending in \"/\", for its\n"
+        "                     address limit (default: " + defaultBaseUrl + ")\n"
+        "  -h, --help         show this text\n"
+        "\n"
+        "On a terminal, progress is shown on standard error.\n"
+        "Exit status: 0 success, 1 refused names, differences or failures, 2 bad usage.\n";
+}

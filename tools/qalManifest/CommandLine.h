@@ -1,0 +1,28 @@
+// The tool's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ToolOptions {
+    enum class Command { Help, Build, Verify };
+    Command command = Command::Help;
+    std::string gameDir;
+    std::string manifest;  // verify: the manifest to check
+    std::string version;   // build
+    std::string output;    // build: empty writes to standard output
+    unsigned codePage = 936;
+    std::string installDir = "C:\\Program Files (x86)\\Orvane\\";
+    std::string baseUrl;
+};
+
+struct ParsedCommandLine {
+    bool ok = false;
+    std::string error;  // why the command line was refused
+    ToolOptions options;
+};
+
+// args without the program name; baseUrl is the default resource address.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const std::string& defaultBaseUrl);
+
+std::string UsageText(const std::string& defaultBaseUrl);

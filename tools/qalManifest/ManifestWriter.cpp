@@ -1,0 +1,48 @@
+#include "ManifestWriter.h"
+
+#include "TextCoding.h"
+
+std::string EscapeAttribute(const std::string& text)
+{
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&apos;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20)
+                escaped += "&#" + std::to_string(static_cast<unsigned char>(c)) + ";";
+            else
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
+                     std::string* manifest, std::string* failed)
+{
+    // Entities are ASCII, which every ANSI code page keeps as it is, so the
+    // text is escaped first and converted after.
+    std::string out = "<?xml version=\"1.0\" encoding=\"" + EncodingNameOf(codePage.Number()) + "\"?>\n";
+    std::string bytes;
+    if (!EncodeExactly(codePage, EscapeAttribute(version), &bytes)) {
+        *failed = version;
+        return false;
+    }
+    out += "<update version=\"" + bytes + "\">\n";
+    for (const ManifestLine& line : lines) {
+        if (!EncodeExactly(codePage, EscapeAttribute(line.path), &bytes)) {
+            *failed = line.path;
+            return false;
+        }
+        out += "  <file path=\"" + bytes + "\" ver=\"" + line.digest + "\"/>\n";
+    }
+    out += "</update>\n";
+    *manifest = std::move(out);
+    return true;
+}

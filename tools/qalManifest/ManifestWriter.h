@@ -1,0 +1,23 @@
+// The manifest text exactly as the updater reads it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CodePage.h"
+
+struct ManifestLine {
+    std::string path;  // UTF-8, "\" between directories
+    std::string digest;  // 32 uppercase hexadecimal digits
+};
+
+// Text for an attribute value between double quotes: markup characters as
+// entities, control characters as numeric references (a raw tab or line
+// break would be read back as something else).
+std::string EscapeAttribute(const std::string& text);
+
+// The whole manifest in the code page, lines in the given order. False, with
+// the text that failed in *failed, when the version or a path cannot be
+// carried by the code page exactly.
+bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
+                     std::string* manifest, std::string* failed);

@@ -1,0 +1,344 @@
+// The platform glue for Linux: directory walking with lstat, links resolved
+// with realpath, code pages through glibc iconv, plain POSIX files.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "CodePage.h"
+#include "FileHashing.h"
+#include "ManifestReader.h"
+#include "Platform.h"
+#include "TreeListing.h"
+#include "VerifyReport.h"
+
+namespace {
+
+std::string ErrnoText(int error)
+{
+    return std::strerror(error);
+}
+
+class IconvCodePage : public CodePage {
+public:
+    IconvCodePage(unsigned number, iconv_t encode, iconv_t decode) : number_(number), encode_(encode), decode_(decode)
+    {
+    }
+    ~IconvCodePage() override
+    {
+        iconv_close(encode_);
+        iconv_close(decode_);
+    }
+    IconvCodePage(const IconvCodePage&) = delete;
+    IconvCodePage& operator=(const IconvCodePage&) = delete;
+
+    unsigned Number() const override { return number_; }
+    bool Encode(const std::string& utf8, std::string* bytes) const override { return Convert(encode_, utf8, bytes); }
+    bool Decode(const std::string& bytes, std::string* utf8) const override { return Convert(decode_, bytes, utf8); }
+
+private:
+    static bool Convert(iconv_t converter, const std::string& in, std::string* out)
+    {
+        out->clear();
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        // No character of any of these encodings takes more than four bytes,
+        // and each takes at least one on the way in; a text that still does
+        // not fit (E2BIG) is refused, never cut.
+        std::string buffer(in.size() * 4 + 4, '\0');
+        char* from = const_cast<char*>(in.data());
+        size_t fromLeft = in.size();
+        char* to = &buffer[0];
+        size_t toLeft = buffer.size();
+        // A positive count means characters were converted irreversibly.
+        if (iconv(converter, &from, &fromLeft, &to, &toLeft) != 0 || fromLeft != 0)
+            return false;
+        if (iconv(converter, nullptr, nullptr, &to, &toLeft) == size_t(-1))
+            return false;
+        out->assign(buffer.data(), buffer.size() - toLeft);
+        return true;
+    }
+
+    unsigned number_;
+    iconv_t encode_;
+    iconv_t decode_;
+};
+
+std::string IconvNameOf(unsigned codePage)
+{
+    if (codePage == 65001)
+        return "UTF-8";
+    if (codePage == 54936)
+        return "GB18030";
+    return "CP" + std::to_string(codePage);
+}
+
+class Walker {
+public:
+    Walker(const std::string& root, TreeListing* listing) : root_(root), listing_(listing)
+    {
+        inside_ = root == "/" ? root : root + "/";
+    }
+
+    void Walk(const std::string& relative)
+    {
+        std::string directory = relative.empty() ? root_ : inside_ + relative;
+        DIR* stream = opendir(directory.c_str());
+        if (!stream) {
+            Refuse(relative, "cannot list this directory: " + ErrnoText(errno));
+            return;
+        }
+        // Subdirectories are walked after this one is closed, so the open
+        // handles stay one however deep the tree.
+        std::vector<std::string> subdirectories;
+        for (;;) {
+            errno = 0;
+            dirent* entry = readdir(stream);
+            if (!entry) {
+                if (errno)
+                    Refuse(relative, "cannot list this directory: " + ErrnoText(errno));
+                break;
+            }
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = relative.empty() ? name : relative + "/" + name;
+            if (Examine(child))
+                subdirectories.push_back(child);
+        }
+        closedir(stream);
+        for (const std::string& subdirectory : subdirectories)
+            Walk(subdirectory);
+    }
+
+private:
+    // Lists or refuses one entry; true for a directory to walk.
+    bool Examine(const std::string& relative)
+    {
+        std::string full = inside_ + relative;
+        struct stat status;
+        if (lstat(full.c_str(), &status) != 0) {
+            Refuse(relative, "cannot be examined: " + ErrnoText(errno));
+            return false;
+        }
+        if (S_ISDIR(status.st_mode))
+            return true;
+        if (S_ISREG(status.st_mode)) {
+            listing_->files.push_back({relative, full, uint64_t(status.st_size)});
+            return false;
+        }
+        if (S_ISLNK(status.st_mode)) {
+            ExamineLink(relative, full);
+            return false;
+        }
+        if (S_ISFIFO(status.st_mode))
+            Refuse(relative, "a fifo, not a regular file");
+        else if (S_ISSOCK(status.st_mode))
+            Refuse(relative, "a socket, not a regular file");
+        else
+            Refuse(relative, "a device, not a regular file");
+        return false;
+    }
+
+    // A link stands for its target's content only when that target is a
+    // regular file inside the game directory: the mirror serves what the
+    // link reaches, and nothing outside may be published by accident.
+    void ExamineLink(const std::string& relative, const std::string& full)
+    {
+        char* resolved = realpath(full.c_str(), nullptr);
+        if (!resolved) {
+            Refuse(relative, "a link that leads nowhere: " + ErrnoText(errno));
+            return;
+        }
+        std::string target = resolved;
+        std::free(resolved);
+        struct stat status;
+        if (stat(target.c_str(), &status) != 0) {
+            Refuse(relative, "a link that leads nowhere: " + ErrnoText(errno));
+            return;
+        }
+        if (target != root_ && target.compare(0, inside_.size(), inside_) != 0)
+            Refuse(relative, "a link leading outside GAME_DIR, which is never followed");
+        else if (S_ISDIR(status.st_mode))
+            Refuse(relative, "a link to a directory, which is never followed");
+        else if (!S_ISREG(status.st_mode))
+            Refuse(relative, "a link to something other than a regular file");
+        else
+            listing_->files.push_back({relative, target, uint64_t(status.st_size)});
+    }
+
+    void Refuse(const std::string& relative, const std::string& reason)
+    {
+        listing_->refused.push_back({relative, reason});
+    }
+
+    std::string root_;
+    std::string inside_;  // the root with a trailing "/"
+    TreeListing* listing_;
+};
+
+class PosixInputFile : public InputFile {
+public:
+    explicit PosixInputFile(int descriptor) : descriptor_(descriptor) {}
+    ~PosixInputFile() override { close(descriptor_); }
+    PosixInputFile(const PosixInputFile&) = delete;
+    PosixInputFile& operator=(const PosixInputFile&) = delete;
+
+    long long Read(unsigned char* buffer, size_t capacity) override
+    {
+        for (;;) {
+            ssize_t got = read(descriptor_, buffer, capacity);
+            if (got >= 0)
+                return got;
+            if (errno != EINTR) {
+                error_ = errno;
+                return -1;
+            }
+        }
+    }
+    std::string Error() const override { return ErrnoText(error_); }
+
+private:
+    int descriptor_;
+    int error_ = 0;
+};
+
+bool WriteAll(int descriptor, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(descriptor, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<CodePage> OpenCodePage(unsigned number, std::string* error)
+{
+    std::string name = IconvNameOf(number);
+    iconv_t encode = iconv_open(name.c_str(), "UTF-8");
+    if (encode == iconv_t(-1)) {
+        *error = "code page " + std::to_string(number) + " is not available here (iconv knows no " + name + ")";
+        return nullptr;
+    }
+    iconv_t decode = iconv_open("UTF-8", name.c_str());
+    if (decode == iconv_t(-1)) {
+        iconv_close(encode);
+        *error = "code page " + std::to_string(number) + " is not available here (iconv knows no " + name + ")";
+        return nullptr;
+    }
+    return std::make_unique<IconvCodePage>(number, encode, decode);
+}
+
+bool ListTree(const std::string& root, TreeListing* listing, std::string* error)
+{
+    char* resolved = realpath(root.c_str(), nullptr);
+    if (!resolved) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    std::string canonical = resolved;
+    std::free(resolved);
+    struct stat status;
+    if (stat(canonical.c_str(), &status) != 0) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        *error = "not a directory";
+        return false;
+    }
+    DIR* probe = opendir(canonical.c_str());
+    if (!probe) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    closedir(probe);
+    Walker(canonical, listing).Walk(std::string());
+    return true;
+}
+
+std::unique_ptr<InputFile> OpenInputFile(const std::string& source, std::string* error)
+{
+    // No links (the listing resolved them) and no waiting on a fifo that
+    // took a file's place since the listing.
+    int descriptor = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+    if (descriptor < 0) {
+        *error = ErrnoText(errno);
+        return nullptr;
+    }
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(descriptor);
+        *error = "no longer a regular file";
+        return nullptr;
+    }
+    posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixInputFile>(descriptor);
+}
+
+bool ReplaceFileWith(const std::string& target, const std::string& content, std::string* error)
+{
+    std::string temporary;
+    int descriptor = -1;
+    for (int attempt = 0; descriptor < 0; ++attempt) {
+        temporary = target + ".tmp" + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "");
+        descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0 && (errno != EEXIST || attempt >= 100)) {
+            *error = "cannot create " + temporary + ": " + ErrnoText(errno);
+            return false;
+        }
+    }
+    bool written = WriteAll(descriptor, content.data(), content.size()) && fsync(descriptor) == 0;
+    int writeError = errno;
+    if (close(descriptor) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        unlink(temporary.c_str());
+        *error = "cannot write " + temporary + ": " + ErrnoText(writeError);
+        return false;
+    }
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
+        int renameError = errno;
+        unlink(temporary.c_str());
+        *error = "cannot replace " + target + ": " + ErrnoText(renameError);
+        return false;
+    }
+    return true;
+}
+
+bool WriteBytes(const std::string& bytes)
+{
+    return WriteAll(STDOUT_FILENO, bytes.data(), bytes.size());
+}
+
+bool WriteText(OutputStream stream, const std::string& utf8)
+{
+    return WriteAll(stream == OutputStream::Standard ? STDOUT_FILENO : STDERR_FILENO, utf8.data(), utf8.size());
+}
+
+bool ErrorIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
+
+bool LoadManifestFile(tinyxml2::XMLDocument& document, const std::string& path, std::string* error)
+{
+    if (LoadManifest(document, path.c_str()))
+        return true;
+    *error = DescribeLoadFailure(document);
+    return false;
+}

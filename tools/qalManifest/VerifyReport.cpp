@@ -1,0 +1,82 @@
+#include "VerifyReport.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "DigestText.h"
+#include "ManifestPathCheck.h"
+#include "TextCoding.h"
+#include "UpdateLocations.h"
+
+VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
+                      const CodePage& codePage)
+{
+    VerifyPlan plan;
+    std::unordered_map<std::string, size_t> byPath;
+    for (size_t i = 0; i < listing.files.size(); ++i)
+        byPath.emplace(listing.files[i].path, i);
+    std::vector<bool> listed(listing.files.size(), false);
+
+    for (const ManifestEntry& entry : entries) {
+        std::string raw = entry.path;
+        std::string path;
+        std::wstring wide;
+        if (!codePage.Decode(raw, &path) || !Utf8ToUtf16Units(path, &wide)) {
+            plan.findings.push_back("refused: " + ShowableName(raw) + " (not text in code page " +
+                                    std::to_string(codePage.Number()) + ")");
+            continue;
+        }
+        std::string shown = ManifestFormOf(path);
+        if (!IsSafeManifestPath(wide.c_str())) {
+            plan.findings.push_back("refused: " + shown +
+                                    " (the updater refuses it: it leaves the game directory or names a device)");
+            continue;
+        }
+        if (NamesPartialDownload(wide.c_str())) {
+            plan.findings.push_back("refused: " + shown + " (the updater's own partial download name)");
+            continue;
+        }
+        std::string key = path;
+        std::replace(key.begin(), key.end(), '\\', '/');
+        auto found = byPath.find(key);
+        if (found == byPath.end()) {
+            plan.findings.push_back("missing: " + shown);
+            continue;
+        }
+        listed[found->second] = true;
+        if (!IsWellFormedDigest(entry.expectedDigest))
+            plan.findings.push_back("different: " + shown);
+        else
+            plan.checks.push_back({found->second, shown, entry.expectedDigest});
+    }
+    for (size_t i = 0; i < listing.files.size(); ++i) {
+        if (!listed[i])
+            plan.findings.push_back("unlisted: " + ShowableName(ManifestFormOf(listing.files[i].path)));
+    }
+    for (const RefusedEntry& refused : listing.refused)
+        plan.findings.push_back("refused: " + ShowableName(ManifestFormOf(refused.path)) + " (" + refused.reason + ")");
+    return plan;
+}
+
+std::string DescribeLoadFailure(const tinyxml2::XMLDocument& document)
+{
+    switch (document.ErrorID()) {
+    case tinyxml2::XML_SUCCESS:
+        return "holds no element";
+    case tinyxml2::XML_ERROR_FILE_NOT_FOUND:
+    case tinyxml2::XML_ERROR_FILE_COULD_NOT_BE_OPENED:
+        return "cannot be opened";
+    case tinyxml2::XML_ERROR_FILE_READ_ERROR:
+        return "cannot be read";
+    case tinyxml2::XML_ERROR_EMPTY_DOCUMENT:
+        return "is empty";
+    default:
+        return "is not well-formed XML (line " + std::to_string(document.ErrorLineNum()) + ")";
+    }
+}
+
+void SortFindings(std::vector<std::string>* findings)
+{
+    std::sort(findings->begin(), findings->end());
+    findings->erase(std::unique(findings->begin(), findings->end()), findings->end());
+}

@@ -1,0 +1,34 @@
+// Comparing a manifest with a directory: what a mirror would serve against
+// what the manifest promises.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CodePage.h"
+#include "ManifestReader.h"
+#include "TreeListing.h"
+
+struct VerifyPlan {
+    // "missing: P", "different: P", "refused: P (reason)", "unlisted: P",
+    // known without reading any file.
+    std::vector<std::string> findings;
+    // Listed files whose digest decides between a match and "different".
+    struct Check {
+        size_t file;  // index into the listing's files
+        std::string path;  // as shown
+        std::string expected;  // a well-formed digest
+    };
+    std::vector<Check> checks;
+};
+
+// Names compare exactly, with either separator: a mirror serves names as
+// they are, whatever case Windows would forgive.
+VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
+                      const CodePage& codePage);
+
+// Why LoadManifest refused a document, for the message naming the file.
+std::string DescribeLoadFailure(const tinyxml2::XMLDocument& document);
+
+// Sorted, each finding once.
+void SortFindings(std::vector<std::string>* findings);
