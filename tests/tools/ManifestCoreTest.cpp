@@ -1,0 +1,415 @@
+// The publishing tool's rules, natively: which names are refused and why, the
+// manifest text as the updater's own reader reads it back, the order, the
+// code page, the comparison of verify and the walk over a real tree.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CodePage.h"
+#include "FileHashing.h"
+#include "ManifestReader.h"
+#include "ManifestWriter.h"
+#include "NameRules.h"
+#include "TreeListing.h"
+#include "VerifyReport.h"
+
+namespace {
+
+const char kInstallDir[] = "C:\\Program Files (x86)\\Orvane\\";
+const char kBase[] = "http://updates.example.com/qal_lianyun/micro/";
+
+std::unique_ptr<CodePage> Open(unsigned number)
+{
+    std::string error;
+    std::unique_ptr<CodePage> codePage = OpenCodePage(number, &error);
+    EXPECT_TRUE(codePage) << error;
+    return codePage;
+}
+
+UpdaterSite DefaultSite()
+{
+    UpdaterSite site;
+    EXPECT_TRUE(FormUpdaterSite(kInstallDir, kBase, &site));
+    return site;
+}
+
+// "C:\Program Files (x86)\Orvane\game/" takes 35 of the updater's 259
+// characters.
+const size_t kRoomForPath = 259 - 35;
+
+struct NameRow {
+    std::string path;
+    std::string reason;  // a part of the expected reason; empty: accepted
+    unsigned codePage;
+};
+
+TEST(ManifestNames, EachRefusalNamesItsReason)
+{
+    const std::string windows = "which Windows does not allow in a file name";
+    const std::string address = "which the updater's download address cannot carry";
+    const std::string device = "Windows opens a device";
+    const std::vector<NameRow> rows = {
+        {"data/maps/town.dat", "", 936},
+        {"sub dir/x y.dat", "", 936},
+        {"a&b'c(1)[2]{3}~!@$^+=,;.dat", "", 936},
+        {"数据/地图.dat", "", 936},
+        {"€.dat", "", 936},  // 0x80 in the GBK of Windows
+        {".hidden", "", 936},
+        {"a<b.dat", "\"<\", " + windows, 936},
+        {"a>b.dat", "\">\", " + windows, 936},
+        {"dir/a:b.dat", "\":\", " + windows, 936},
+        {"a\"b.dat", "\"\"\", " + windows, 936},
+        {"a|b.dat", "\"|\", " + windows, 936},
+        {"a*b.dat", "\"*\", " + windows, 936},
+        {"a\\b.dat", "\"\\\", " + windows, 936},
+        {"tab\there.dat", "control character", 936},
+        {"line\nbreak.dat", "control character", 936},
+        {"a#b.dat", "\"#\", " + address, 936},
+        {"why?.dat", "\"?\", " + address, 936},
+        {"100%.dat", "\"%\", " + address, 936},
+        {"name.", "ending in a dot or a blank", 936},
+        {"name ", "ending in a dot or a blank", 936},
+        {"dir./x.dat", "ending in a dot or a blank", 936},
+        {"...", "ending in a dot or a blank", 936},
+        {"bad\xff\xfe.dat", "not valid UTF-8", 936},
+        {"ä.dat", "code page 936 cannot carry its name exactly", 936},  // best fit would make it "a.dat"
+        {"ॐ/x.dat", "code page 936 cannot carry its name exactly", 936},
+        {"ä.dat", "", 1252},
+        {"数据.dat", "code page 1252 cannot carry", 1252},
+        {"aux.dat", device, 936},
+        {"data/NUL.txt", device, 936},
+        {"COM1", device, 936},
+        {"lpt9.log", device, 936},
+        {"con/readme.txt", device, 936},
+        {"com10", "", 936},
+        {"qalUpdate.part", "partial download name", 936},
+        {"sub/QALUPDATE.PART", "partial download name", 936},
+        {"qalUpdate.parts", "", 936},
+        {"QalUpdate.Part/a.dat", "partial download name", 936},  // no place for partial files
+        {std::string(kRoomForPath, 'x'), "", 936},
+        {std::string(kRoomForPath + 1, 'x'), "its path in the installation would exceed 259", 936},
+        // The partial file in a long directory is longer than a short name.
+        {std::string(215, 'd') + "/f", "partial download path beside it would exceed 259", 936},
+        // Windows counts a character beyond the BMP as two.
+        {std::string(kRoomForPath - 2, 'x') + "😀", "", 65001},
+        {std::string(kRoomForPath - 1, 'x') + "😀", "would exceed 259", 65001},
+    };
+    UpdaterSite site = DefaultSite();
+    for (const NameRow& row : rows) {
+        std::unique_ptr<CodePage> codePage = Open(row.codePage);
+        ASSERT_TRUE(codePage);
+        std::string reason = PathRefusal(row.path, *codePage, site);
+        if (row.reason.empty())
+            EXPECT_EQ(reason, "") << row.path;
+        else
+            EXPECT_NE(reason.find(row.reason), std::string::npos) << row.path << ": " << reason;
+    }
+}
+
+TEST(ManifestNames, AddressAndInstallationLimitsFollowTheSite)
+{
+    std::unique_ptr<CodePage> codePage = Open(936);
+    UpdaterSite site;
+    // base + "game/" + path must stay within 1023 characters, a blank counting three:
+    // here 1010 + 5 leave 8.
+    std::string base = "http://h/" + std::string(1000, 'p') + "/";
+    ASSERT_TRUE(FormUpdaterSite(kInstallDir, base, &site));
+    EXPECT_EQ(PathRefusal("abcdefgh", *codePage, site), "");
+    EXPECT_EQ(PathRefusal("a b", *codePage, site), "");
+    for (const char* path : {"abcdefghi", "a b c"})
+        EXPECT_NE(PathRefusal(path, *codePage, site).find("download address would exceed 1023"), std::string::npos);
+
+    ASSERT_TRUE(FormUpdaterSite("D:\\g", kBase, &site));  // the "\" the updater's module path ends with
+    EXPECT_EQ(site.gameDir, L"D:\\g\\game/");
+    EXPECT_FALSE(FormUpdaterSite("C:\\" + std::string(260, 'i'), kBase, &site));
+}
+
+TEST(ManifestNames, NamesDifferingOnlyInAsciiCaseCollide)
+{
+    struct Row {
+        std::vector<std::string> paths;
+        std::set<std::string> refused;
+    };
+    const std::vector<Row> rows = {
+        {{"a.dat", "A.DAT", "b.dat"}, {"a.dat", "A.DAT"}},
+        {{"Data/a.dat", "data/b.dat"}, {"Data", "data"}},
+        {{"readme", "README/x"}, {"readme", "README"}},
+        {{"x/a.dat", "y/A.dat"}, {}},
+        {{"é.dat", "É.dat"}, {}},
+        {{"sub/Map.dat", "sub/map.dat", "sub/MAP.dat"}, {"sub/Map.dat", "sub/map.dat", "sub/MAP.dat"}},
+    };
+    for (const Row& row : rows) {
+        std::vector<ListedFile> files;
+        for (const std::string& path : row.paths)
+            files.push_back({path, path, 0});
+        std::set<std::string> refused;
+        for (const RefusedEntry& entry : FindCaseCollisions(files)) {
+            refused.insert(entry.path);
+            EXPECT_NE(entry.reason.find("differs only in letter case from"), std::string::npos);
+        }
+        EXPECT_EQ(refused, row.refused) << row.paths[0];
+    }
+}
+
+TEST(ManifestText, AttributesAreEscaped)
+{
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"plain 1.0", "plain 1.0"},
+        {"a&b", "a&amp;b"},
+        {"<tag attr=\"x\" 'y'>", "&lt;tag attr=&quot;x&quot; &apos;y&apos;&gt;"},
+        {"tab\tline\ncr\r\x01", "tab&#9;line&#10;cr&#13;&#1;"},
+        {"数据", "数据"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(EscapeAttribute(row.first), row.second);
+}
+
+std::string WriteTemporary(const std::string& bytes)
+{
+    char name[] = "/tmp/qal-manifest-test-XXXXXX";
+    int descriptor = mkstemp(name);
+    EXPECT_GE(descriptor, 0);
+    EXPECT_EQ(write(descriptor, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(descriptor);
+    return name;
+}
+
+TEST(ManifestText, TheUpdatersReaderReadsBackExactlyWhatWasWritten)
+{
+    std::unique_ptr<CodePage> gbk = Open(936);
+    const std::string version = "2.0 \"beta\" <&> 'x'\tend\n";
+    const std::vector<ManifestLine> lines = {
+        {"a&b'c.dat", "0123456789ABCDEF0123456789ABCDEF"},
+        {"数据\\地图.dat", "FEDCBA9876543210FEDCBA9876543210"},
+    };
+    std::string manifest, failed;
+    ASSERT_TRUE(ComposeManifest(*gbk, version, lines, &manifest, &failed));
+    EXPECT_EQ(manifest,
+              "<?xml version=\"1.0\" encoding=\"GBK\"?>\n"
+              "<update version=\"2.0 &quot;beta&quot; &lt;&amp;&gt; &apos;x&apos;&#9;end&#10;\">\n"
+              "  <file path=\"a&amp;b&apos;c.dat\" ver=\"0123456789ABCDEF0123456789ABCDEF\"/>\n"
+              "  <file path=\"\xca\xfd\xbe\xdd\\\xb5\xd8\xcd\xbc.dat\" ver=\"FEDCBA9876543210FEDCBA9876543210\"/>\n"
+              "</update>\n");
+
+    std::string file = WriteTemporary(manifest);
+    tinyxml2::XMLDocument document;
+    ASSERT_TRUE(LoadManifest(document, file.c_str()));
+    std::remove(file.c_str());
+    ASSERT_STREQ(ManifestVersion(document), version.c_str());
+    std::vector<ManifestEntry> entries = ManifestEntries(document);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_STREQ(entries[0].path, "a&b'c.dat");
+    EXPECT_STREQ(entries[1].path, "\xca\xfd\xbe\xdd\\\xb5\xd8\xcd\xbc.dat");  // GBK bytes
+    EXPECT_STREQ(entries[1].expectedDigest, lines[1].digest.c_str());
+
+    EXPECT_FALSE(ComposeManifest(*gbk, "ä", lines, &manifest, &failed));
+    EXPECT_EQ(failed, "ä");
+}
+
+TEST(ManifestText, EncodingNameFollowsTheCodePage)
+{
+    const std::vector<std::pair<unsigned, std::string>> rows = {
+        {936, "encoding=\"GBK\""}, {65001, "encoding=\"UTF-8\""}, {1252, "encoding=\"windows-1252\""}};
+    for (const auto& row : rows) {
+        std::string manifest, failed;
+        ASSERT_TRUE(ComposeManifest(*Open(row.first), "1", {}, &manifest, &failed));
+        EXPECT_NE(manifest.find(row.second), std::string::npos) << manifest;
+    }
+}
+
+TEST(ManifestText, OrderIsByteOrderOfTheBackslashForm)
+{
+    // With "/" between directories "a/x" would come before "a0" and "aB".
+    std::vector<ListedFile> files = {{"b", "", 0}, {"a/x", "", 0}, {"a0", "", 0}, {"aB", "", 0},
+                                     {"a[", "", 0}, {"数", "", 0},  {"Z", "", 0},  {"a/X", "", 0}};
+    SortInManifestForm(&files);
+    std::vector<std::string> order;
+    for (const ListedFile& file : files)
+        order.push_back(file.path);
+    EXPECT_EQ(order, (std::vector<std::string>{"Z", "a0", "aB", "a[", "a\\X", "a\\x", "b", "数"}));
+}
+
+class FakeInput : public InputFile {
+public:
+    FakeInput(size_t total, size_t step, bool failAtEnd) : left_(total), step_(step), failAtEnd_(failAtEnd) {}
+    long long Read(unsigned char* buffer, size_t capacity) override
+    {
+        if (left_ == 0)
+            return failAtEnd_ ? -1 : 0;
+        size_t n = std::min({left_, step_, capacity});
+        std::fill(buffer, buffer + n, 'a');
+        left_ -= n;
+        return (long long)n;
+    }
+    std::string Error() const override { return "device gone"; }
+
+private:
+    size_t left_, step_;
+    bool failAtEnd_;
+};
+
+TEST(ManifestDigest, ShortReadsAndFailures)
+{
+    std::vector<unsigned char> buffer(65536);
+    struct Row {
+        size_t total, step;
+        const char* digest;
+    };
+    // MD5 of the empty text and of one million "a" (RFC 1321's suite).
+    const std::vector<Row> rows = {{0, 1, "D41D8CD98F00B204E9800998ECF8427E"},
+                                   {1000000, 7777, "7707D6AE4E027C70EEA2A935C2296F21"},
+                                   {1000000, 1000000, "7707D6AE4E027C70EEA2A935C2296F21"}};
+    for (const Row& row : rows) {
+        FakeInput input(row.total, row.step, false);
+        std::string digest, error;
+        uint64_t reported = 0;
+        ASSERT_TRUE(DigestInput(input, buffer.data(), buffer.size(), &digest,
+                                [&](uint64_t bytes) { reported += bytes; }, &error));
+        EXPECT_EQ(digest, row.digest);
+        EXPECT_EQ(reported, row.total);
+    }
+    FakeInput failing(100, 10, true);
+    std::string digest, error;
+    EXPECT_FALSE(DigestInput(failing, buffer.data(), buffer.size(), &digest, nullptr, &error));
+    EXPECT_EQ(error, "device gone");
+}
+
+TEST(ManifestVerify, FindingsForEachKindOfEntry)
+{
+    std::unique_ptr<CodePage> gbk = Open(936);
+    TreeListing listing;
+    for (const char* path : {"ok.dat", "lower.dat", "nover.dat", "sub/slash.dat", "a.dat", "extra.dat",
+                             "\xe6\x95\xb0/x.dat"})
+        listing.files.push_back({path, path, 1});
+    listing.refused.push_back({"out.lnk", "a link leading outside GAME_DIR, which is never followed"});
+    const char* good = "0123456789ABCDEF0123456789ABCDEF";
+    std::vector<ManifestEntry> entries = {
+        {"ok.dat", good},
+        {"lower.dat", "0123456789abcdef0123456789abcdef"},
+        {"nover.dat", nullptr},
+        {"sub/slash.dat", good},
+        {"A.dat", good},  // a mirror serves names exactly
+        {"gone\\file.dat", good},
+        {"..\\escape.dat", good},
+        {"data\\aux.dat", good},
+        {"qalUpdate.part", good},
+        {"bad\x81", good},  // a lead byte without its trail
+        {"\xca\xfd\\x.dat", good},  // GBK for "数\x.dat"
+    };
+    VerifyPlan plan = PlanVerify(entries, listing, *gbk);
+    SortFindings(&plan.findings);
+    EXPECT_EQ(plan.findings, (std::vector<std::string>{
+                                 "different: lower.dat",
+                                 "different: nover.dat",
+                                 "missing: A.dat",
+                                 "missing: gone\\file.dat",
+                                 "refused: ..\\escape.dat (the updater refuses it: it leaves the game directory or "
+                                 "names a device)",
+                                 "refused: bad<0x81> (not text in code page 936)",
+                                 "refused: data\\aux.dat (the updater refuses it: it leaves the game directory or "
+                                 "names a device)",
+                                 "refused: out.lnk (a link leading outside GAME_DIR, which is never followed)",
+                                 "refused: qalUpdate.part (the updater's own partial download name)",
+                                 "unlisted: a.dat",
+                                 "unlisted: extra.dat",
+                             }));
+    std::set<std::string> checked;
+    for (const VerifyPlan::Check& check : plan.checks)
+        checked.insert(check.path);
+    EXPECT_EQ(checked, (std::set<std::string>{"ok.dat", "sub\\slash.dat", "数\\x.dat"}));
+}
+
+// A scratch directory removed with everything in it.
+class ScratchTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/qal-tree-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        root_ = name;
+        ASSERT_EQ(mkdir((root_ + "/game").c_str(), 0755), 0);
+        char outside[] = "/tmp/qal-outside-XXXXXX";
+        ASSERT_NE(mkdtemp(outside), nullptr);
+        outside_ = outside;
+    }
+    void TearDown() override
+    {
+        std::system(("rm -rf '" + root_ + "' '" + outside_ + "'").c_str());
+    }
+    void Put(const std::string& path, const std::string& content)
+    {
+        std::string full = root_ + "/game/" + path;
+        std::system(("mkdir -p \"$(dirname '" + full + "')\"").c_str());
+        std::ofstream(full, std::ios::binary) << content;
+    }
+    std::string Game() const { return root_ + "/game"; }
+
+    std::string root_, outside_;
+};
+
+TEST_F(ScratchTree, LinksAreFollowedOnlyToRegularFilesInside)
+{
+    Put("real.dat", "real");
+    Put("sub/deep.dat", "deep");
+    ASSERT_EQ(mkdir((Game() + "/empty").c_str(), 0755), 0);
+    std::ofstream(outside_ + "/secret.dat") << "secret";
+    ASSERT_EQ(symlink("real.dat", (Game() + "/inside.lnk").c_str()), 0);
+    // Out of the directory and back in: still inside.
+    ASSERT_EQ(symlink("../game/sub/deep.dat", (Game() + "/up.lnk").c_str()), 0);
+    ASSERT_EQ(symlink((outside_ + "/secret.dat").c_str(), (Game() + "/outside.lnk").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere.dat", (Game() + "/dangling.lnk").c_str()), 0);
+    ASSERT_EQ(symlink("sub", (Game() + "/dir.lnk").c_str()), 0);
+    ASSERT_EQ(symlink(".", (Game() + "/self.lnk").c_str()), 0);
+    ASSERT_EQ(mkfifo((Game() + "/pipe").c_str(), 0644), 0);
+
+    TreeListing listing;
+    std::string error;
+    ASSERT_TRUE(ListTree(Game(), &listing, &error)) << error;
+    std::set<std::pair<std::string, uint64_t>> files;
+    for (const ListedFile& file : listing.files)
+        files.insert({file.path, file.size});
+    EXPECT_EQ(files, (std::set<std::pair<std::string, uint64_t>>{
+                         {"real.dat", 4}, {"sub/deep.dat", 4}, {"inside.lnk", 4}, {"up.lnk", 4}}));
+    std::set<std::pair<std::string, std::string>> refused;
+    for (const RefusedEntry& entry : listing.refused)
+        refused.insert({entry.path, entry.reason.substr(0, entry.reason.find(", "))});
+    EXPECT_EQ(refused, (std::set<std::pair<std::string, std::string>>{
+                           {"outside.lnk", "a link leading outside GAME_DIR"},
+                           {"dangling.lnk", "a link that leads nowhere: No such file or directory"},
+                           {"dir.lnk", "a link to a directory"},
+                           {"self.lnk", "a link to a directory"},
+                           {"pipe", "a fifo"}}));
+
+    // The link's entry is read from its target.
+    for (const ListedFile& file : listing.files) {
+        if (file.path != "inside.lnk")
+            continue;
+        std::string openError, digest;
+        std::unique_ptr<InputFile> input = OpenInputFile(file.source, &openError);
+        ASSERT_TRUE(input) << openError;
+        std::vector<unsigned char> buffer(16);
+        ASSERT_TRUE(DigestInput(*input, buffer.data(), buffer.size(), &digest, nullptr, &openError));
+        EXPECT_EQ(digest, "4BCA24304861ACDE5770FDBE3CC2503B");
+    }
+}
+
+TEST_F(ScratchTree, ARootThatIsNoDirectoryIsAnError)
+{
+    Put("file.dat", "x");
+    TreeListing listing;
+    std::string error;
+    EXPECT_FALSE(ListTree(Game() + "/file.dat", &listing, &error));
+    EXPECT_EQ(error, "not a directory");
+    EXPECT_FALSE(ListTree(Game() + "/missing", &listing, &error));
+    EXPECT_EQ(error, "No such file or directory");
+}
+
+}  // namespace
