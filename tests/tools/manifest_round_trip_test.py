@@ -1,0 +1,99 @@
+"""qalManifest.exe under Wine publishes a tree, and the real qalUpdate.exe on
+an installation holding exactly that tree finds every file current: it asks
+for the manifest only and starts the micro-client."""
+import os
+import shutil
+import sys
+
+sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
+import qaltest  # noqa: E402
+
+PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
+UPDATER = os.environ["QAL_UPDATER_EXE"]
+STUB = os.environ["QAL_STUB_CLIENT_EXE"]
+TOOL = os.environ["QAL_MANIFEST_EXE"]
+MANIFEST = "/qal_lianyun/micro/qupdater.xml"
+ARGS = 'http://127.0.0.1:9/login/entergame.htm?uid=42 "C:\\Program Files (x86)\\Orvane\\qalLogin.exe"'
+# Code page 936, so the updater reads the Chinese name as it was written.
+CHINESE = {"LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"}
+
+
+class Install:
+    """An installation (with a blank in its path) of the updater whose game
+    directory holds the stub micro-client and the given files."""
+
+    def __init__(self, files):
+        self.root = qaltest.make_temp_dir("manifest-")
+        self.dir = os.path.join(self.root, "Orvane Game")
+        self.cwd = os.path.join(self.root, "start here")
+        os.makedirs(self.cwd)
+        os.makedirs(self.game())
+        shutil.copy(UPDATER, os.path.join(self.dir, "qalUpdate.exe"))
+        shutil.copy(STUB, self.game("PelMicroLauncher.exe"))
+        for path, data in files.items():
+            self.put(path, data)
+
+    def game(self, path=""):
+        return os.path.join(self.dir, "game", *path.split("/"))
+
+    def put(self, path, data):
+        os.makedirs(os.path.dirname(self.game(path)), exist_ok=True)
+        with open(self.game(path), "wb") as f:
+            f.write(data)
+
+    def run_updater(self):
+        line = qaltest.quote_arg(qaltest.win_path(os.path.join(self.dir, "qalUpdate.exe"))) + " " + ARGS
+        return qaltest.run_exact(line, cwd=self.cwd, timeout_ms=60000, env=CHINESE)
+
+
+def tool(*args):
+    return qaltest.run_windows(TOOL, *args, timeout=120, env=CHINESE)
+
+
+class ManifestRoundTrip(qaltest.unittest.TestCase):
+    def test_updater_finds_the_published_tree_current_and_verify_sees_a_change(self):
+        install = Install({"top.bin": os.urandom(5000), "sub dir/x y.dat": b"blanks",
+                           "data/deep/z.dat": os.urandom(300000), "数据/地图.dat": b"map"})
+        manifest = os.path.join(install.root, "qupdater.xml")
+        built = tool("build", qaltest.win_path(install.game()), "--version", "1.2.3",
+                     "-o", qaltest.win_path(manifest))
+        self.assertEqual(built.returncode, 0, built.stdout)
+        with open(manifest, "rb") as f:
+            body = f.read()
+        self.assertTrue(body.startswith(b'<?xml version="1.0" encoding="GBK"?>\n<update version="1.2.3">\n'), body)
+        self.assertIn('path="数据\\地图.dat"'.encode("gbk"), body)
+        self.assertEqual(body.count(b"<file "), 5)
+
+        checked = tool("verify", qaltest.win_path(manifest), qaltest.win_path(install.game()))
+        self.assertEqual((checked.returncode, checked.stdout), (0, b""))
+
+        with qaltest.ResourceServer(port=PORT, files={MANIFEST: body}) as server:
+            report = install.run_updater()
+        self.assertEqual(report["exit_code"], 0, report)
+        self.assertEqual(report["boxes"], [])
+        self.assertEqual(server.paths_requested(), [MANIFEST])
+        self.assertTrue(os.path.exists(install.game("launch-record.txt")), "micro-client not started")
+
+        os.remove(install.game("launch-record.txt"))
+        install.put("data/deep/z.dat", b"changed")
+        changed = tool("verify", qaltest.win_path(manifest), qaltest.win_path(install.game()))
+        self.assertEqual(changed.returncode, 1)
+        self.assertEqual(changed.stdout.decode().split(), ["different:", "data\\deep\\z.dat"])
+
+    def test_names_windows_cannot_take_are_refused(self):
+        # Wine shows a Unix link to a directory as a reparse point.
+        # Windows' best fit would write "ä" as "a", another file.
+        install = Install({"ॐ.dat": b"not in GBK", "ä.dat": b"best fit", "fine.dat": b"fine"})
+        os.symlink(install.root, install.game("outside"))
+        manifest = os.path.join(install.root, "qupdater.xml")
+        result = tool("build", qaltest.win_path(install.game()), "--version", "1", "-o", qaltest.win_path(manifest))
+        self.assertEqual(result.returncode, 1)
+        output = result.stdout.decode("utf-8")
+        self.assertIn("refused: ॐ.dat (code page 936 cannot carry its name exactly)", output)
+        self.assertIn("refused: ä.dat (code page 936 cannot carry its name exactly)", output)
+        self.assertIn("refused: outside (a link or other reparse point, which is never followed)", output)
+        self.assertEqual(sorted(os.listdir(install.root)), ["Orvane Game", "start here"])
+
+
+if __name__ == "__main__":
+    qaltest.main()
