@@ -1,7 +1,36 @@
 #!/usr/bin/env bash
-# Builds (if needed) and runs the programs' main job under Wine: see demo.py.
+# The programs' main job, from the player's click to the game, under Wine on
+# a virtual screen, with screenshots of each step: see demo.py.
+#   scripts/demo.sh [OUT_DIR]      (default: build/demo)
+# Sets the machine up (as scripts/test-all.sh does), then builds only what the
+# demo runs, for x86_64, in build/demo-x86_64, whose Wine prefix is the
+# demo's own.
 set -euo pipefail
+
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build"
-exec /usr/bin/python3 "$root/scripts/demo.py"
+out=${1:-$root/build/demo}
+tree=$root/build/demo-x86_64
+
+if [ "$(id -u)" -eq 0 ]; then
+  bash "$root/scripts/setup-debian.sh"
+else
+  sudo bash "$root/scripts/setup-debian.sh"
+fi
+
+# Its own port, so a test run on this machine does not get in the way.
+cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake" \
+      -DQAL_RESOURCE_BASE_URL=http://127.0.0.1:28470/qal_lianyun/micro/ >/dev/null
+cmake --build "$tree" --target qalLogin qalUpdate qalManifest demo_micro_client standin_browser qal_test_driver
+
+# The virtual screen and the Wine server are the demo's; stop them after.
+cleanup() {
+  WINEPREFIX="$tree/wineprefix" wineserver -k 2>/dev/null || true
+  if [ -f "$tree/xvfb/pid" ]; then
+    kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
+    rm -f "$tree/xvfb/pid"
+  fi
+}
+trap cleanup EXIT
+unset DISPLAY
+/usr/bin/python3 "$root/scripts/demo.py" --tree "$tree" --out "$out"

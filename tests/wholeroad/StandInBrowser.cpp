@@ -6,9 +6,11 @@
 // "shell.Explorer.2" names; the real qalLogin.exe then hosts it as its
 // browser. It behaves as a page with a link the player follows: it fetches
 // the address it is first told to open, finds the link with id="enter" in
-// it, and half a second later navigates there, raising BeforeNavigate2
+// it, and navigates there half a second later (or, when the link carries
+// data-follow="click", once the page is clicked), raising BeforeNavigate2
 // (dispatch id 250) into whatever listener was attached, and fetching the
-// address only when the listener did not cancel.
+// address only when the listener did not cancel. It draws the page's heading
+// and the link's text, so a screenshot shows what the player would follow.
 #include <windows.h>
 #include <exdisp.h>
 #include <exdispid.h>
@@ -57,23 +59,44 @@ std::string FetchPage(const std::wstring& address)
     return text;
 }
 
-// The href of the element with id="enter", with &amp; resolved.
-std::wstring EnterLinkOf(const std::string& page)
+// What the stand-in reads of a page: the heading, and the element with
+// id="enter" (its href with &amp; resolved, its text, how it is followed).
+struct PageSummary {
+    std::wstring heading;
+    std::wstring link;
+    std::wstring linkText;
+    bool followOnClick = false;
+};
+
+std::string TextBetween(const std::string& page, size_t from, const char* open, const char* close)
 {
-    size_t element = page.find("id=\"enter\"");
-    if (element == std::string::npos)
-        return {};
-    size_t start = page.find("href=\"", element);
+    size_t start = page.find(open, from);
     if (start == std::string::npos)
         return {};
-    start += 6;
-    size_t end = page.find('"', start);
-    if (end == std::string::npos)
-        return {};
-    std::string link = page.substr(start, end - start);
+    start += std::string(open).size();
+    size_t end = page.find(close, start);
+    return end == std::string::npos ? std::string() : page.substr(start, end - start);
+}
+
+PageSummary Summarise(const std::string& page)
+{
+    PageSummary summary;
+    summary.heading = Widen(TextBetween(page, 0, "<h1>", "</h1>"));
+    size_t element = page.find("id=\"enter\"");
+    if (element == std::string::npos)
+        return summary;
+    size_t tagStart = page.rfind('<', element);
+    size_t tagEnd = page.find('>', element);
+    if (tagStart == std::string::npos || tagEnd == std::string::npos)
+        return summary;
+    std::string tag = page.substr(tagStart, tagEnd - tagStart);
+    std::string link = TextBetween(tag, 0, "href=\"", "\"");
     for (size_t at; (at = link.find("&amp;")) != std::string::npos;)
         link.replace(at, 5, "&");
-    return Widen(link);
+    summary.link = Widen(link);
+    summary.followOnClick = tag.find("data-follow=\"click\"") != std::string::npos;
+    summary.linkText = Widen(TextBetween(page, tagEnd, ">", "</a>"));
+    return summary;
 }
 
 class StandInBrowser;
@@ -355,6 +378,14 @@ public:
                 self->FollowLink();
                 return 0;
             }
+            if (message == WM_LBUTTONDOWN && self->page.followOnClick && !self->page.link.empty()) {
+                self->FollowLink();
+                return 0;
+            }
+            if (message == WM_PAINT) {
+                self->Paint(window);
+                return 0;
+            }
             if (message == WM_DESTROY) {
                 self->window = nullptr;
                 SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -432,17 +463,45 @@ private:
         // this object alive until the end of the call.
         AddRef();
         if (!BeforeNavigate(address)) {
-            link = EnterLinkOf(FetchPage(address));
-            if (!link.empty() && window)
-                SetTimer(window, kFollowLinkTimer, 500, nullptr);
+            page = Summarise(FetchPage(address));
+            if (window) {
+                InvalidateRect(window, nullptr, TRUE);
+                if (!page.link.empty() && !page.followOnClick)
+                    SetTimer(window, kFollowLinkTimer, 500, nullptr);
+            }
         }
         Release();
+    }
+
+    void Paint(HWND target)
+    {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(target, &paint);
+        RECT area;
+        GetClientRect(target, &area);
+        SetBkMode(dc, TRANSPARENT);
+        HFONT heading = CreateFontW(-28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                                    ANTIALIASED_QUALITY, 0, L"\u5b8b\u4f53");
+        HFONT link = CreateFontW(-22, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET, 0, 0,
+                                 ANTIALIASED_QUALITY, 0, L"\u5b8b\u4f53");
+        HGDIOBJ previous = SelectObject(dc, heading);
+        SetTextColor(dc, RGB(40, 40, 40));
+        RECT top = {0, area.bottom / 3 - 30, area.right, area.bottom / 3 + 10};
+        DrawTextW(dc, page.heading.c_str(), -1, &top, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, link);
+        SetTextColor(dc, RGB(0, 70, 200));
+        RECT middle = {0, area.bottom / 2 - 15, area.right, area.bottom / 2 + 20};
+        DrawTextW(dc, page.linkText.c_str(), -1, &middle, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, previous);
+        DeleteObject(heading);
+        DeleteObject(link);
+        EndPaint(target, &paint);
     }
 
     void FollowLink()
     {
         std::wstring address;
-        address.swap(link);
+        address.swap(page.link);
         AddRef();
         if (!BeforeNavigate(address))
             FetchPage(address);
@@ -454,7 +513,7 @@ private:
     IOleClientSite* clientSite = nullptr;
     HWND window = nullptr;
     std::wstring pending;
-    std::wstring link;
+    PageSummary page;
 
     friend class EventPoint;
 };

@@ -1,0 +1,37 @@
+"""scripts/demo.py on a Wine prefix booted for it alone (the first run after a
+clone): it must end well and leave a picture of each window, whole."""
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
+import qaltest  # noqa: E402
+
+
+class Demo(qaltest.unittest.TestCase):
+    def test_the_demo_photographs_every_step_from_a_cold_prefix(self):
+        from PIL import Image
+        prefix = os.environ["QAL_WINEPREFIX"]
+        shutil.rmtree(prefix, ignore_errors=True)
+        out = qaltest.make_temp_dir("demo-")
+        run = subprocess.run([sys.executable, os.path.join(qaltest.SOURCE_DIR, "scripts", "demo.py"),
+                              "--tree", qaltest.BUILD_DIR, "--out", out],
+                             capture_output=True, text=True, timeout=800)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        sizes = {"launcher.png": (1221, 739), "updater.png": (810, 340)}
+        for name in ("launcher.png", "updater.png", "micro-client.png"):
+            with Image.open(os.path.join(out, name)) as picture:
+                if name in sizes:
+                    self.assertEqual(picture.size, sizes[name], name)
+                else:
+                    # The client area is 720 x 320; Wine adds its frame.
+                    self.assertTrue(720 <= picture.size[0] < 760 and 320 <= picture.size[1] < 380, picture.size)
+                colours = len(set(picture.convert("RGB").getdata()))
+                self.assertGreater(colours, 20, name)
+        self.assertIn("screenshots:", run.stdout)
+        qaltest.kill_prefix_processes()
+
+
+if __name__ == "__main__":
+    qaltest.main()
