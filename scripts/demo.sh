@@ -25,7 +25,10 @@ cmake --build "$tree" --target qalLogin qalUpdate qalManifest demo_micro_client 
 
 # The virtual screen and the Wine server are the demo's; stop them after.
 cleanup() {
-  WINEPREFIX="$tree/wineprefix" wineserver -k 2>/dev/null || true
+  local prefix
+  for prefix in "$tree"/wineprefix*; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  done
   if [ -f "$tree/xvfb/pid" ]; then
     kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
     rm -f "$tree/xvfb/pid"
