@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -196,7 +196,9 @@ void MD5Final(MD5Context* context)
 }
 
 namespace {
-constexpr size_t kStreamBufferBytes = 256 * 1024;
+// Measured under Wine over 2 GiB: 16-64 KiB is fastest; from 256 KiB on the
+// copies out of the stream's buffer stop fitting the cache and it gets slower.
+constexpr size_t kStreamBufferBytes = 64 * 1024;
 }  // namespace
 
 const char* MD5File(MD5Context* context, const char* path)
@@ -210,8 +212,8 @@ const char* MD5File(MD5Context* context, const char* path)
     // The digest takes the file 1024 bytes at a time, but the stream reads
     // the disk in larger blocks: one system call per kilobyte is what made
     // digesting slower than the disk.
-    std::vector<char> streamBuffer(kStreamBufferBytes);
-    std::setvbuf(file, streamBuffer.data(), _IOFBF, streamBuffer.size());
+    std::unique_ptr<char[]> streamBuffer(new char[kStreamBufferBytes]);
+    std::setvbuf(file, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
     unsigned char chunk[1024];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)

@@ -215,6 +215,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.unquote(self.path.split("?", 1)[0])
         with server.lock:
             server.requests.append(self.path)
+            server.request_times.append(time.monotonic())
             mode = server.faults.get(path, server.default_mode)
         if mode == "404":
             return self._plain(404, b"not found")
@@ -330,6 +331,7 @@ class ResourceServer:
         self.faults = {}
         self.default_mode = "ok"
         self.requests = []
+        self.request_times = []  # time.monotonic() of each request, in step with requests
         self.lock = threading.Lock()
         self.release = threading.Event()
         self.slow_pause = 0.2
