@@ -26,7 +26,7 @@ fi
 echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo), Debian $(cat /etc/debian_version)"
 "$build/bench/md5_bench" --benchmark_filter='^(Updater|OpenSsl)/1048576$' 2>/dev/null |
   awk '/^(Updater|OpenSsl)\// { for (i = 1; i <= NF; i++) if ($i ~ /^bytes_per_second=/) { sub(/bytes_per_second=/, "", $i); rate[$1] = $i } }
-       END { printf "md5, 1 MiB blocks: updater %s/s, OpenSSL %s/s\n", rate["Updater/1048576"], rate["OpenSsl/1048576"] }'
+       END { printf "md5, 1 MiB blocks: updater %s, OpenSSL %s\n", rate["Updater/1048576"], rate["OpenSsl/1048576"] }'
 
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qal-speed.XXXXXX")
