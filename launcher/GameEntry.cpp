@@ -9,8 +9,6 @@
 #include "GameEntryRules.h"
 #include "LauncherState.h"
 
-const wchar_t kUpdaterFileName[] = L"qalUpdate.exe";
-
 void LaunchUpdater(const wchar_t* entryAddress)
 {
     if (browserHost != nullptr && DestroyWindow(browserHost))

@@ -2,7 +2,7 @@
 // the launcher.
 #pragma once
 
-extern const wchar_t kUpdaterFileName[];  // "qalUpdate.exe"
+#include "InstallLayout.h"
 
 // Destroys the browser host, starts launcherDir's qalUpdate.exe through the
 // shell and posts the quit message (code 100).

@@ -96,7 +96,9 @@ WebBrwoser2EventListener* AttachNavigationListener(IWebBrowser2* browser)
 void BuildPanel(HWND panel)
 {
     LONG style = GetWindowLongW(panel, GWL_STYLE);
-    style = (style & ~0x00C70000L) | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    // No caption, sizing frame or boxes: the artwork is the whole window.
+    style = (style & ~(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) | WS_CLIPSIBLINGS |
+            WS_CLIPCHILDREN;
     SetWindowLongW(panel, GWL_STYLE, style);
 
     CreateButtons(panel);

@@ -9,7 +9,6 @@
 #include "BoundedPath.h"
 #include "LauncherState.h"
 
-const wchar_t kMicroClientFileName[] = L"PelMicroLauncher.exe";
 
 namespace {
 
@@ -42,7 +41,7 @@ void RepairInstallation(HWND owner)
     // Without the launcher's directory "game" would be looked for relative to
     // the working directory, which may be anywhere.
     wchar_t gameDirectory[kPathChars];
-    if (launcherDir[0] != L'\0' && JoinPath(gameDirectory, kPathChars, launcherDir, L"game"))
+    if (launcherDir[0] != L'\0' && JoinPath(gameDirectory, kPathChars, launcherDir, kGameDirectoryName))
         DeleteDirectoryTree(gameDirectory);
     MessageBoxW(nullptr, L"修复成功!", L"提示", MB_OK);
 }

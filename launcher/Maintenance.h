@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-extern const wchar_t kMicroClientFileName[];  // "PelMicroLauncher.exe"
+#include "InstallLayout.h"
 
 void ClearBrowserTraces();
 // `owner` owns the confirmation box.

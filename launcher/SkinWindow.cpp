@@ -126,7 +126,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_CREATE: {
         LONG style = GetWindowLongW(window, GWL_STYLE);
-        style = (style & ~0x00C70000L) | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+        // No caption, sizing frame or boxes: the artwork is the whole window.
+        style = (style & ~(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) | WS_CLIPSIBLINGS |
+                WS_CLIPCHILDREN;
         SetWindowLongW(window, GWL_STYLE, style);
         // The first paint runs from the message loop, once the panel exists.
         PostMessageW(window, WM_PAINT, 0, 0);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "AnsiText.h"
+#include "InstallLayout.h"
 
 void SimpleWindow::LaunchMicroClient()
 {
@@ -13,7 +14,7 @@ void SimpleWindow::LaunchMicroClient()
 
     wchar_t clientPath[kPathCapacity];
     // A path that does not fit would name another program: start nothing.
-    if (!JoinText(clientPath, kPathCapacity, gameDir, L"/PelMicroLauncher.exe"))
+    if (!JoinText(clientPath, kPathCapacity, gameDir, L"/", kMicroClientFileName))
         ExitProcess(0);
 
     // The argument text goes over whole, however long it is.

@@ -25,8 +25,8 @@ LRESULT SimpleWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_CREATE: {
         LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-        style &= ~LONG(0x00C70000);  // caption, sizing frame, minimise and maximise boxes
-        style |= LONG(0x06000000);   // clip siblings and children
+        style &= ~LONG(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
+        style |= LONG(WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
         SetWindowLongW(hwnd, GWL_STYLE, style);
 
         background = new CGdiPlusBitmapResource();

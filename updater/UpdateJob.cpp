@@ -15,6 +15,7 @@
 #include "EnsureDirectory.h"
 #include "FileDigest.h"
 #include "FileFetch.h"
+#include "InstallLayout.h"
 #include "ManifestReader.h"
 #include "UpdatePlan.h"
 
@@ -31,6 +32,9 @@ const wchar_t kDefaultResourceBaseUrl[] = QAL_WIDEN(QAL_RESOURCE_BASE_URL);
 const wchar_t kUpdateFailedText[] = L"更新失败!";
 const wchar_t kWarningCaption[] = L"警告";
 
+// One level only, as preparing the update always did: the download and game
+// directories sit beside the updater, whose own directory exists. The
+// recursive EnsureDirectory is for the directories inside a file's path.
 void CreateDirectoryIfMissing(const wchar_t* path)
 {
     WIN32_FIND_DATAW found;
@@ -48,6 +52,14 @@ void CreateDirectoryIfMissing(const wchar_t* path)
 bool ShowUpdateFailed(HWND owner)
 {
     return MessageBoxW(owner, kUpdateFailedText, kWarningCaption, MB_OK) == IDOK;
+}
+
+// A failure before the worker starts: the box, then the end of the program
+// with code 100, whatever the box answered.
+void EndWithUpdateFailure(HWND owner)
+{
+    ShowUpdateFailed(owner);
+    PostQuitMessage(100);
 }
 
 DWORD WINAPI DownloadThreadProc(LPVOID parameter)
@@ -70,10 +82,9 @@ void SimpleWindow::PrepareUpdate()
         located = JoinText(moduleDir, kPathCapacity, drive, directory);
     }
     // An installation whose directories do not fit is not guessed at.
-    if (!located || !JoinText(downloadDir, kPathCapacity, moduleDir, L"download/") ||
-        !JoinText(gameDir, kPathCapacity, moduleDir, L"game/")) {
-        ShowUpdateFailed(nullptr);
-        PostQuitMessage(100);
+    if (!located || !JoinText(downloadDir, kPathCapacity, moduleDir, kDownloadDirectoryName, L"/") ||
+        !JoinText(gameDir, kPathCapacity, moduleDir, kGameDirectoryName, L"/")) {
+        EndWithUpdateFailure(nullptr);
         return;
     }
     CreateDirectoryIfMissing(downloadDir);
@@ -90,8 +101,7 @@ void SimpleWindow::PrepareUpdate()
     if (!JoinText(manifestUrl, kAddressCapacity, resourceBaseUrl, L"qupdater.xml") ||
         !JoinText(manifestPath, kPathCapacity, downloadDir, L"qupdater.xml") ||
         !FormPartialPath(manifestPartialPath, kPathCapacity, manifestPath)) {
-        ShowUpdateFailed(nullptr);
-        PostQuitMessage(100);
+        EndWithUpdateFailure(nullptr);
         return;
     }
 
@@ -117,8 +127,7 @@ void SimpleWindow::PrepareUpdate()
     bool loaded = WideToAnsi(manifestPath, &narrowManifestPath) &&
                   LoadManifest(manifest, narrowManifestPath.data());
     if (!loaded) {
-        ShowUpdateFailed(hwnd);
-        PostQuitMessage(100);
+        EndWithUpdateFailure(hwnd);
         return;
     }
 
@@ -132,8 +141,7 @@ void SimpleWindow::PrepareUpdate()
         &pendingFiles, &pendingDigests);
     if (outcome != PlanOutcome::Ready) {
         // Nothing has been written or fetched for any entry.
-        ShowUpdateFailed(nullptr);
-        PostQuitMessage(100);
+        EndWithUpdateFailure(nullptr);
         return;
     }
 

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "InstallLayout.h"
+
 namespace {
 
 // Appends text at *length; false when it would not fit with the terminator.
@@ -69,7 +71,7 @@ bool FormFileAddress(wchar_t* out, size_t capacity, const wchar_t* resourceBase,
         }
         return true;
     };
-    if (!putAll(resourceBase) || !putAll(L"game/") || !putAll(path))
+    if (!putAll(resourceBase) || !putAll(kGameDirectoryName) || !put(L'/') || !putAll(path))
         return Refuse(out, capacity);
     return true;
 }
