@@ -24,16 +24,9 @@ cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$tree" --target qalLogin qalUpdate qalManifest demo_micro_client standin_browser qal_test_driver
 
 # The virtual screen and the Wine server are the demo's; stop them after.
-cleanup() {
-  local prefix
-  for prefix in "$tree"/wineprefix*; do
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  done
-  if [ -f "$tree/xvfb/pid" ]; then
-    kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
-    rm -f "$tree/xvfb/pid"
-  fi
-}
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+cleanup() { qal_stop_tree "$tree"; }
 trap cleanup EXIT
 unset DISPLAY
 /usr/bin/python3 "$root/scripts/demo.py" --tree "$tree" --out "$out"

@@ -17,16 +17,12 @@ cmake --build "$build"
 
 # The Windows tests leave a virtual display and a Wine server per build tree;
 # stop them so nothing outlives the run.
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
 cleanup() {
-  local tree prefix
+  local tree
   for tree in "$build"/win-*; do
-    for prefix in "$tree"/wineprefix*; do
-      [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-    done
-    if [ -f "$tree/xvfb/pid" ]; then
-      kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
-      rm -f "$tree/xvfb/pid"
-    fi
+    qal_stop_tree "$tree"
   done
 }
 trap cleanup EXIT

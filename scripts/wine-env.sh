@@ -66,3 +66,16 @@ winepath_of() {
   p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
   printf 'Z:%s' "${p//\//\\}"
 }
+
+# Stops what the Windows tests of one build tree leave running: the Wine
+# server of each of its prefixes and its virtual display.
+qal_stop_tree() {
+  local tree=$1 prefix
+  for prefix in "$tree"/wineprefix*; do
+    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  done
+  if [ -f "$tree/xvfb/pid" ]; then
+    kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true
+    rm -f "$tree/xvfb/pid"
+  fi
+}
