@@ -20,16 +20,7 @@ import sys
 import threading
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-TREE_DIR = os.path.join(ROOT, "build", "win-x86_64")
-os.environ.update(QAL_BUILD_DIR=TREE_DIR, QAL_SOURCE_DIR=ROOT, QAL_TARGET="x86_64",
-                  QAL_WINE_RUN=os.path.join(ROOT, "scripts", "wine-run.sh"))
-os.environ.pop("DISPLAY", None)
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import qaltest  # noqa: E402
-
-BASE = "/qal_lianyun/micro/"
-PORT = 28462
+from wine_bench import BASE, PORT, ROOT, TREE_DIR, qaltest
 
 
 def program(relative):
