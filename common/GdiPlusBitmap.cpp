@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ScopedHandles.h"
+
 CGdiPlusBitmap::~CGdiPlusBitmap()
 {
     delete bitmap;
@@ -64,13 +66,16 @@ bool CGdiPlusBitmapResource::Load(UINT resourceId, LPCWSTR resourceType)
         globalBuffer = nullptr;
     };
 
-    IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(globalBuffer, FALSE, &stream) != S_OK) {
-        releaseBlock();
-        return false;
+    {
+        // Released before the block can be freed; the bitmap keeps a
+        // reference of its own.
+        ComPtr<IStream> stream;
+        if (CreateStreamOnHGlobal(globalBuffer, FALSE, stream.Put()) != S_OK) {
+            releaseBlock();
+            return false;
+        }
+        bitmap = Gdiplus::Bitmap::FromStream(stream.Get(), FALSE);
     }
-    bitmap = Gdiplus::Bitmap::FromStream(stream, FALSE);
-    stream->Release();
     if (!bitmap) {
         releaseBlock();
         return false;

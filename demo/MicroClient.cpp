@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "ScopedHandles.h"
+
 namespace {
 
 const wchar_t kClass[] = L"OrvaneDemoMicroClient";
@@ -56,37 +58,42 @@ std::wstring ParametersOf(const std::wstring& line)
     return line.substr(at);
 }
 
-void Paint(HWND window)
+void DrawParameters(HDC dc, HWND window)
 {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
     RECT area;
     GetClientRect(window, &area);
-    HBRUSH band = CreateSolidBrush(RGB(28, 44, 72));
-    RECT top = {0, 0, area.right, 64};
-    FillRect(dc, &top, band);
-    DeleteObject(band);
+    {
+        const ScopedGdiObject<HBRUSH> band(CreateSolidBrush(RGB(28, 44, 72)));
+        RECT top = {0, 0, area.right, 64};
+        FillRect(dc, &top, band.Get());
+    }
     SetBkMode(dc, TRANSPARENT);
 
-    HFONT heading = CreateFontW(-26, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                                ANTIALIASED_QUALITY, 0, L"Tahoma");
-    HFONT body = CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                             ANTIALIASED_QUALITY, 0, L"Tahoma");
-    HGDIOBJ previous = SelectObject(dc, heading);
+    // The fonts are declared before their selection, so they are deleted
+    // only once the DC holds its own font again.
+    const ScopedGdiObject<HFONT> heading(CreateFontW(-26, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                                     0, 0, ANTIALIASED_QUALITY, 0, L"Tahoma"));
+    const ScopedGdiObject<HFONT> body(CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                                  0, 0, ANTIALIASED_QUALITY, 0, L"Tahoma"));
+    const ScopedSelection selection(dc, heading.Get());
     SetTextColor(dc, RGB(255, 255, 255));
     RECT line = {20, 16, area.right - 20, 60};
     DrawTextW(dc, L"Orvane \x2014 the game starts here", -1, &line, DT_LEFT | DT_SINGLELINE);
 
-    SelectObject(dc, body);
+    SelectObject(dc, body.Get());
     SetTextColor(dc, RGB(20, 20, 20));
     RECT label = {20, 84, area.right - 20, 110};
     DrawTextW(dc, L"qalUpdate started the micro-client with these parameters:", -1, &label, DT_LEFT | DT_SINGLELINE);
     RECT text = {20, 116, area.right - 20, area.bottom - 16};
     DrawTextW(dc, parameters.empty() ? L"(none)" : parameters.c_str(), -1, &text,
               DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
-    SelectObject(dc, previous);
-    DeleteObject(heading);
-    DeleteObject(body);
+}
+
+void Paint(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    DrawParameters(dc, window);
     EndPaint(window, &paint);
 }
 

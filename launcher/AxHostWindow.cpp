@@ -3,6 +3,10 @@
 #include <mshtmhst.h>
 #include <ocidl.h>
 
+#include <utility>
+
+#include "ScopedHandles.h"
+
 const wchar_t kAxHostWindowClass[] = L"AtlAxWin100";
 const wchar_t kAxHostLicensedWindowClass[] = L"AtlAxWinLic100";
 const IID IID_IAxWinHostWindow = {0xB6EA2050, 0x048A, 0x11D1, {0x82, 0xB9, 0x00, 0xC0, 0x4F, 0xB9, 0x94, 0x2E}};
@@ -23,12 +27,12 @@ class AxHostSite final : public IOleClientSite,
 public:
     explicit AxHostSite(HWND window) : window(window) {}
 
-    IUnknown* Control() const { return control; }
+    IUnknown* Control() const { return control.Get(); }
 
     // Keeps the control on the host's whole client area.
     void FitControl()
     {
-        if (inPlaceObject == nullptr)
+        if (!inPlaceObject)
             return;
         RECT rect;
         GetClientRect(window, &rect);
@@ -37,30 +41,22 @@ public:
 
     void ReleaseControl()
     {
-        // Cleared before the calls: the control may call back into the site.
-        IOleInPlaceObject* inPlace = inPlaceObject;
-        IOleObject* ole = oleObject;
-        IUnknown* unknown = control;
-        IConnectionPoint* advised = advisePoint;
-        inPlaceObject = nullptr;
-        oleObject = nullptr;
-        control = nullptr;
-        advisePoint = nullptr;
-        if (advised != nullptr) {
+        // Taken out of the site before the calls: the control may call back
+        // into the site. Declared in reverse, so the references go in the
+        // order the calls are made: the advise point first, the control's
+        // own IUnknown last.
+        ComPtr<IUnknown> unknown = std::move(control);
+        ComPtr<IOleObject> ole = std::move(oleObject);
+        ComPtr<IOleInPlaceObject> inPlace = std::move(inPlaceObject);
+        ComPtr<IConnectionPoint> advised = std::move(advisePoint);
+        if (advised)
             advised->Unadvise(adviseCookie);
-            advised->Release();
-        }
-        if (inPlace != nullptr) {
+        if (inPlace)
             inPlace->InPlaceDeactivate();
-            inPlace->Release();
-        }
-        if (ole != nullptr) {
+        if (ole) {
             ole->Close(OLECLOSE_NOSAVE);
             ole->SetClientSite(nullptr);
-            ole->Release();
         }
-        if (unknown != nullptr)
-            unknown->Release();
     }
 
     // IUnknown
@@ -242,18 +238,16 @@ public:
         HRESULT hr = name[0] == L'{' ? CLSIDFromString(name, &clsid) : CLSIDFromProgID(name, &clsid);
         if (FAILED(hr))
             return hr;
-        IUnknown* created = nullptr;
+        ComPtr<IUnknown> created;
         hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                              reinterpret_cast<void**>(&created));
+                              created.PutVoid());
         if (FAILED(hr))
             return hr;
-        hr = Site(created, state);
+        hr = Site(created.Get(), state);
         if (SUCCEEDED(hr) && adviseSink != nullptr)
             Advise(adviseInterface, adviseSink);
         if (SUCCEEDED(hr) && result != nullptr)
-            *result = created;
-        else
-            created->Release();
+            *result = created.Detach();
         return hr;
     }
     HRESULT STDMETHODCALLTYPE AttachControl(IUnknown* existing, HWND target) override
@@ -269,7 +263,7 @@ public:
         if (object == nullptr)
             return E_POINTER;
         *object = nullptr;
-        return control != nullptr ? control->QueryInterface(riid, object) : E_NOINTERFACE;
+        return control ? control->QueryInterface(riid, object) : E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE SetExternalDispatch(IDispatch*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetExternalUIHandler(IDocHostUIHandlerDispatch*) override { return E_NOTIMPL; }
@@ -282,29 +276,25 @@ private:
     HRESULT Site(IUnknown* created, IStream* state)
     {
         ReleaseControl();
-        IOleObject* ole = nullptr;
-        HRESULT hr = created->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+        HRESULT hr = created->QueryInterface(IID_IOleObject, oleObject.PutVoid());
         if (FAILED(hr))
             return hr;
-        created->AddRef();
-        control = created;
-        oleObject = ole;
+        control = ComPtr<IUnknown>::Share(created);
         oleObject->SetClientSite(static_cast<IOleClientSite*>(this));
 
-        IPersistStreamInit* persist = nullptr;
-        if (SUCCEEDED(created->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)))) {
+        ComPtr<IPersistStreamInit> persist;
+        if (SUCCEEDED(created->QueryInterface(IID_IPersistStreamInit, persist.PutVoid()))) {
             if (state != nullptr)
                 persist->Load(state);
             else
                 persist->InitNew();
-            persist->Release();
         }
 
         RECT rect;
         GetClientRect(window, &rect);
         hr = oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0, window,
                                &rect);
-        created->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlaceObject));
+        created->QueryInterface(IID_IOleInPlaceObject, inPlaceObject.PutVoid());
         FitControl();
         if (FAILED(hr)) {
             ReleaseControl();
@@ -315,25 +305,21 @@ private:
 
     void Advise(REFIID adviseInterface, IUnknown* sink)
     {
-        IConnectionPointContainer* container = nullptr;
-        if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))))
+        ComPtr<IConnectionPointContainer> container;
+        if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, container.PutVoid())))
             return;
-        IConnectionPoint* point = nullptr;
-        if (SUCCEEDED(container->FindConnectionPoint(adviseInterface, &point))) {
-            if (SUCCEEDED(point->Advise(sink, &adviseCookie)))
-                advisePoint = point;
-            else
-                point->Release();
-        }
-        container->Release();
+        ComPtr<IConnectionPoint> point;
+        if (SUCCEEDED(container->FindConnectionPoint(adviseInterface, point.Put())) &&
+            SUCCEEDED(point->Advise(sink, &adviseCookie)))
+            advisePoint = std::move(point);
     }
 
     HWND window;
     ULONG references = 1;  // the window's
-    IUnknown* control = nullptr;
-    IOleObject* oleObject = nullptr;
-    IOleInPlaceObject* inPlaceObject = nullptr;
-    IConnectionPoint* advisePoint = nullptr;
+    ComPtr<IUnknown> control;
+    ComPtr<IOleObject> oleObject;
+    ComPtr<IOleInPlaceObject> inPlaceObject;
+    ComPtr<IConnectionPoint> advisePoint;
     DWORD adviseCookie = 0;
 };
 

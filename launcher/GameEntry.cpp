@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "BoundedPath.h"
+#include "BoundedText.h"
 #include "GameEntryRules.h"
 #include "LauncherState.h"
 
@@ -19,7 +19,7 @@ void LaunchUpdater(const wchar_t* entryAddress)
     // bare file name would be looked for in some other directory.
     wchar_t updaterPath[kPathChars];
     const bool haveUpdaterPath =
-        launcherDir[0] != L'\0' && JoinPath(updaterPath, kPathChars, launcherDir, kUpdaterFileName);
+        launcherDir[0] != L'\0' && JoinText(updaterPath, kPathChars, launcherDir, kUpdaterFileName);
 
     const std::wstring urlBase = ReadWholeConfigValue(L"urlBase");
     const std::wstring parameters = BuildUpdaterParameters(entryAddress, urlBase.c_str(), launcherPath);

@@ -1,12 +1,11 @@
 // qalLogin's entry point: paths, GDI+, the skin and the login panel, and the
 // one message loop of the process.
 #include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
 #include <ole2.h>
 
 #include "LauncherState.h"
 #include "LoginPanel.h"
+#include "ScopedHandles.h"
 #include "SkinWindow.h"
 
 namespace {
@@ -29,13 +28,16 @@ void RunMessageLoop()
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // The browser control needs OLE on this thread before its host is created.
+    // OLE is never stopped: the windows holding the control are not destroyed
+    // when the loop ends but go away with the process, and stopping OLE under
+    // a live control would unload its code first. So no OleSession here.
     OleInitialize(nullptr);
 
     InitLauncherPaths();
     appInstance = instance;
 
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+    // Shut down on every way out, after the loop.
+    const GdiPlusSession gdiplus(gdiplusToken);
 
     if (!RegisterSkinWindowClass())
         return 0;
@@ -58,8 +60,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     UpdateWindow(mainWindow);
 
     RunMessageLoop();
-
-    // OLE stays up: the windows and the control go away with the process.
-    Gdiplus::GdiplusShutdown(gdiplusToken);
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "LauncherState.h"
 
-#include "BoundedPath.h"
+#include "BoundedText.h"
 
 wchar_t launcherPath[kPathChars];
 wchar_t launcherDir[kPathChars];
@@ -24,7 +24,7 @@ void InitLauncherPaths()
     }
     DirectoryOfPath(launcherDir, kPathChars, launcherPath);
     if (launcherDir[0] != L'\0')
-        JoinPath(configPath, kPathChars, launcherDir, L"wdConfig.ini");
+        JoinText(configPath, kPathChars, launcherDir, L"wdConfig.ini");
 }
 
 void ReadConfigValue(const wchar_t* key, wchar_t* value, DWORD capacity)

@@ -3,6 +3,7 @@
 #include <exdisp.h>
 #include <ocidl.h>
 
+#include <memory>
 #include <string>
 
 #include "AxHostWindow.h"
@@ -11,6 +12,8 @@
 #include "LauncherState.h"
 #include "Maintenance.h"
 #include "NavigationListener.h"
+#include "ScopedHandles.h"
+#include "SkinLayout.h"
 #include "resource.h"
 
 const wchar_t kPanelWindowClass[] = L"childTransparent";
@@ -26,23 +29,21 @@ constexpr COLORREF kPanelKeyColour = RGB(255, 255, 0);
 struct ButtonLayout {
     int id;
     UINT image;
-    RECT rect;  // left, top, right, bottom in the skin's coordinates
+    SkinBox box;
 };
 
 constexpr ButtonLayout kButtons[] = {
-    {kCloseButton, IDB_BTN_CLOSE, {1110, 174, 1110 + 35, 174 + 31}},
-    {kMinimiseButton, IDB_BTN_MINIMISE, {1070, 174, 1070 + 35, 174 + 31}},
-    {kClearButton, IDB_BTN_CLEAR, {720, 185, 720 + 73, 185 + 24}},
-    {kRepairButton, IDB_BTN_REPAIR, {665, 185, 665 + 42, 185 + 24}},
+    {kCloseButton, IDB_BTN_CLOSE, kCloseButtonBox},
+    {kMinimiseButton, IDB_BTN_MINIMISE, kMinimiseButtonBox},
+    {kClearButton, IDB_BTN_CLEAR, kClearButtonBox},
+    {kRepairButton, IDB_BTN_REPAIR, kRepairButtonBox},
 };
-
-constexpr RECT kBrowserRect = {488, 232, 1158, 632};
 
 void CreateButtons(HWND panel)
 {
     for (const ButtonLayout& button : kButtons) {
-        CreateWindowExW(0, L"Button", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, button.rect.left, button.rect.top,
-                        button.rect.right - button.rect.left, button.rect.bottom - button.rect.top, panel,
+        CreateWindowExW(0, L"Button", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, button.box.x, button.box.y,
+                        button.box.width, button.box.height, panel,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), appInstance, nullptr);
     }
     // The class cursor is shared by all buttons, so setting it through one
@@ -57,10 +58,9 @@ void CreateBrowserControl(HWND host)
     auto* hostInterface = reinterpret_cast<IAxWinHostWindow*>(SendMessageW(host, AxGetHostMessage(), 0, 0));
     if (hostInterface == nullptr)
         return;
-    IUnknown* control = nullptr;
-    hostInterface->CreateControlEx(kBrowserProgId, host, nullptr, &control, IID_NULL, nullptr);
-    if (control != nullptr)
-        control->Release();
+    // The host keeps its own reference; this one only proves creation.
+    ComPtr<IUnknown> control;
+    hostInterface->CreateControlEx(kBrowserProgId, host, nullptr, control.Put(), IID_NULL, nullptr);
 }
 
 void Navigate(IWebBrowser2* browser, const std::wstring& address)
@@ -75,22 +75,18 @@ void Navigate(IWebBrowser2* browser, const std::wstring& address)
 
 WebBrwoser2EventListener* AttachNavigationListener(IWebBrowser2* browser)
 {
-    IConnectionPointContainer* container = nullptr;
-    if (FAILED(browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))))
+    ComPtr<IConnectionPointContainer> container;
+    if (FAILED(browser->QueryInterface(IID_IConnectionPointContainer, container.PutVoid())))
         return nullptr;
-    WebBrwoser2EventListener* listener = nullptr;
-    IConnectionPoint* point = nullptr;
-    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
-        listener = new WebBrwoser2EventListener();
-        DWORD cookie = 0;
-        if (FAILED(point->Advise(listener, &cookie))) {
-            delete listener;
-            listener = nullptr;
-        }
-        point->Release();
-    }
-    container->Release();
-    return listener;
+    ComPtr<IConnectionPoint> point;
+    if (FAILED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Put())))
+        return nullptr;
+    // Lives as long as the process: the connection point holds it to the end.
+    auto listener = std::make_unique<WebBrwoser2EventListener>();
+    DWORD cookie = 0;
+    if (FAILED(point->Advise(listener.get(), &cookie)))
+        return nullptr;
+    return listener.release();
 }
 
 void BuildPanel(HWND panel)
@@ -104,18 +100,17 @@ void BuildPanel(HWND panel)
     CreateButtons(panel);
 
     const std::wstring loginAddress = ReadWholeConfigValue(L"loginURL");
-    browserHost = CreateWindowExW(0, kAxHostWindowClass, nullptr, WS_CHILD | WS_VISIBLE, kBrowserRect.left,
-                                  kBrowserRect.top, kBrowserRect.right - kBrowserRect.left,
-                                  kBrowserRect.bottom - kBrowserRect.top, panel, nullptr, appInstance, nullptr);
+    browserHost = CreateWindowExW(0, kAxHostWindowClass, nullptr, WS_CHILD | WS_VISIBLE, kBrowserBox.x, kBrowserBox.y,
+                                  kBrowserBox.width, kBrowserBox.height, panel, nullptr, appInstance, nullptr);
     if (browserHost != nullptr)
         CreateBrowserControl(browserHost);
 
     // Without a browser the panel still shows its buttons, and they still work.
     WebBrwoser2EventListener* listener = nullptr;
     if (SUCCEEDED(QueryBrowserControl()) && webBrowser != nullptr) {
-        Navigate(webBrowser, loginAddress);
-        listener = AttachNavigationListener(webBrowser);
-        webBrowser->Release();
+        const auto browser = ComPtr<IWebBrowser2>::Adopt(webBrowser);
+        Navigate(browser.Get(), loginAddress);
+        listener = AttachNavigationListener(browser.Get());
     }
 
     ReadConfigValue(L"webEnter", webEnterText, kPathChars);
@@ -136,11 +131,11 @@ void DrawButton(const DRAWITEMSTRUCT* item)
     if (image == 0)
         return;
     Gdiplus::Graphics graphics(item->hDC);
-    auto* bitmap = new CGdiPlusBitmapResource();
+    // Loaded afresh on every draw, and gone before the graphics object.
+    const auto bitmap = std::make_unique<CGdiPlusBitmapResource>();
     bitmap->Load(image);
     if (bitmap->GetBitmap() != nullptr)
         graphics.DrawImage(bitmap->GetBitmap(), 0, 0);
-    delete bitmap;
 }
 
 void OnCommand(HWND panel, WPARAM command)
@@ -191,12 +186,12 @@ HRESULT QueryBrowserControl()
     webBrowser = nullptr;
     if (browserHost == nullptr)
         return E_FAIL;
-    auto* control = reinterpret_cast<IUnknown*>(SendMessageW(browserHost, AxGetControlMessage(), 0, 0));
-    if (control == nullptr)
+    // The host hands out the control with a reference of its own.
+    const auto control = ComPtr<IUnknown>::Adopt(
+        reinterpret_cast<IUnknown*>(SendMessageW(browserHost, AxGetControlMessage(), 0, 0)));
+    if (!control)
         return E_FAIL;
-    const HRESULT hr = control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&webBrowser));
-    control->Release();
-    return hr;
+    return control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&webBrowser));
 }
 
 void ForwardToBrowserAccelerators(MSG* message)
@@ -207,13 +202,10 @@ void ForwardToBrowserAccelerators(MSG* message)
     // entry address then hands off at once, and the hand-off clears the
     // global webBrowser. This call's own reference is released through a
     // local, never through the global.
-    IWebBrowser2* browser = webBrowser;
-    IOleInPlaceActiveObject* active = nullptr;
-    if (SUCCEEDED(browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
+    const auto browser = ComPtr<IWebBrowser2>::Adopt(webBrowser);
+    ComPtr<IOleInPlaceActiveObject> active;
+    if (SUCCEEDED(browser->QueryInterface(IID_IOleInPlaceActiveObject, active.PutVoid())))
         active->TranslateAccelerator(message);
-        active->Release();
-    }
-    browser->Release();
 }
 
 LRESULT CALLBACK PanelWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

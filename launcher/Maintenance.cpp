@@ -6,9 +6,9 @@
 #include <cstring>
 #include <cwchar>
 
-#include "BoundedPath.h"
+#include "BoundedText.h"
 #include "LauncherState.h"
-
+#include "ScopedHandles.h"
 
 namespace {
 
@@ -23,6 +23,32 @@ void RemoveDirectoryLink(const wchar_t* path)
 {
     if (!RemoveDirectoryW(path))
         DeleteFileW(path);
+}
+
+// Deletes what the listing of `pattern` holds; false when it cannot be listed.
+// The listing is closed on return, before its directory is removed.
+bool DeleteEntriesOf(const wchar_t* prefix, const wchar_t* pattern)
+{
+    WIN32_FIND_DATAW found;
+    const ScopedFindHandle listing(FindFirstFileW(pattern, &found));
+    if (!listing)
+        return false;
+    do {
+        if (IsDotEntry(found.cFileName))
+            continue;
+        wchar_t entryPath[kPathChars];
+        if (!JoinText(entryPath, kPathChars, prefix, found.cFileName))
+            continue;
+        const bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (isDirectory && isLink)
+            RemoveDirectoryLink(entryPath);
+        else if (isDirectory)
+            DeleteDirectoryTree(entryPath);
+        else
+            DeleteFileW(entryPath);
+    } while (FindNextFileW(listing.Get(), &found));
+    return true;
 }
 
 }  // namespace
@@ -41,29 +67,27 @@ void RepairInstallation(HWND owner)
     // Without the launcher's directory "game" would be looked for relative to
     // the working directory, which may be anywhere.
     wchar_t gameDirectory[kPathChars];
-    if (launcherDir[0] != L'\0' && JoinPath(gameDirectory, kPathChars, launcherDir, kGameDirectoryName))
+    if (launcherDir[0] != L'\0' && JoinText(gameDirectory, kPathChars, launcherDir, kGameDirectoryName))
         DeleteDirectoryTree(gameDirectory);
     MessageBoxW(nullptr, L"修复成功!", L"提示", MB_OK);
 }
 
 void KillMicroClientProcesses()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    const ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return;
     PROCESSENTRY32W entry;
     std::memset(&entry, 0, sizeof(entry));
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
         if (std::wcscmp(entry.szExeFile, kMicroClientFileName) != 0)
             continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
-        if (process == nullptr)
-            continue;
-        TerminateProcess(process, 0);
-        CloseHandle(process);
+        const ScopedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process)
+            TerminateProcess(process.Get(), 0);
     }
-    CloseHandle(snapshot);
 }
 
 int DeleteDirectoryTree(const wchar_t* directory)
@@ -74,7 +98,7 @@ int DeleteDirectoryTree(const wchar_t* directory)
     // Every formed path must fit whole: a cut one would name something else.
     wchar_t prefix[kPathChars];
     wchar_t pattern[kPathChars];
-    if (!DirectoryPrefixOf(prefix, kPathChars, directory) || !JoinPath(pattern, kPathChars, prefix, L"*.*"))
+    if (!DirectoryPrefixOf(prefix, kPathChars, directory) || !JoinText(pattern, kPathChars, prefix, L"*.*"))
         return 0;
 
     const DWORD attributes = GetFileAttributesW(directory);
@@ -83,26 +107,8 @@ int DeleteDirectoryTree(const wchar_t* directory)
         return 1;
     }
 
-    WIN32_FIND_DATAW found;
-    HANDLE listing = FindFirstFileW(pattern, &found);
-    if (listing == INVALID_HANDLE_VALUE)
+    if (!DeleteEntriesOf(prefix, pattern))
         return 0;
-    do {
-        if (IsDotEntry(found.cFileName))
-            continue;
-        wchar_t entryPath[kPathChars];
-        if (!JoinPath(entryPath, kPathChars, prefix, found.cFileName))
-            continue;
-        const bool isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (isDirectory && isLink)
-            RemoveDirectoryLink(entryPath);
-        else if (isDirectory)
-            DeleteDirectoryTree(entryPath);
-        else
-            DeleteFileW(entryPath);
-    } while (FindNextFileW(listing, &found));
-    FindClose(listing);
 
     RemoveDirectoryW(prefix);
     return 1;

@@ -2,6 +2,8 @@
 
 #include "GdiPlusBitmap.h"
 #include "LauncherState.h"
+#include "ScopedHandles.h"
+#include "SkinLayout.h"
 #include "resource.h"
 
 const wchar_t kSkinWindowClass[] = L"transparent";
@@ -12,8 +14,6 @@ namespace {
 // the true centre for the 1221 x 739 artwork.
 constexpr int kPlacementWidth = 1321;
 constexpr int kPlacementHeight = 839;
-constexpr int kLogoX = 760;
-constexpr int kLogoY = 70;
 
 using UpdateLayeredWindowFunction = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF,
                                                    BLENDFUNCTION*, DWORD);
@@ -74,8 +74,12 @@ void PaintSkin(HWND window)
         size.cy = static_cast<LONG>(image->GetHeight());
     }
 
-    HDC windowDc = GetDC(window);
-    HDC memoryDc = CreateCompatibleDC(windowDc);
+    // Declared in the order they are made, so they are given back in the
+    // order the platform needs: the drawing surface before the section is
+    // selected out, the section deselected before it is deleted, the memory
+    // context deleted before the window's context is released.
+    ScopedWindowDc windowDc(window);
+    ScopedMemoryDc memoryDc(CreateCompatibleDC(windowDc.Get()));
     GetWindowRect(window, &rect);
     POINT destination = {rect.left, rect.top};
 
@@ -88,37 +92,29 @@ void PaintSkin(HWND window)
     info.bmiHeader.biCompression = BI_RGB;
     info.bmiHeader.biSizeImage = 4 * size.cx * size.cy;
     void* bits = nullptr;
-    HBITMAP surface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = surface != nullptr ? SelectObject(memoryDc, surface) : nullptr;
+    ScopedGdiObject<HBITMAP> surface(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ScopedSelection selectedSurface(memoryDc.Get(), surface.Get());
 
     {
-        Gdiplus::Graphics graphics(memoryDc);
+        Gdiplus::Graphics graphics(memoryDc.Get());
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeNone);
         if (background.GetBitmap() != nullptr)
             graphics.DrawImage(background.GetBitmap(), 0, 0);
         if (logo.GetBitmap() != nullptr)
-            graphics.DrawImage(logo.GetBitmap(), kLogoX, kLogoY);
+            graphics.DrawImage(logo.GetBitmap(), kLogoBox.x, kLogoBox.y);
     }
 
-    HMODULE user32 = LoadLibraryW(L"User32.DLL");
-    auto updateLayeredWindow = user32 != nullptr
+    ScopedLibrary user32(LoadLibraryW(L"User32.DLL"));
+    auto updateLayeredWindow = user32
         ? reinterpret_cast<UpdateLayeredWindowFunction>(
-              reinterpret_cast<void*>(GetProcAddress(user32, "UpdateLayeredWindow")))
+              reinterpret_cast<void*>(GetProcAddress(user32.Get(), "UpdateLayeredWindow")))
         : nullptr;
-    if (updateLayeredWindow != nullptr && surface != nullptr) {
+    if (updateLayeredWindow != nullptr && surface) {
         POINT source = {0, 0};
         BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        updateLayeredWindow(window, windowDc, &destination, &size, memoryDc, &source, 0, &blend, ULW_ALPHA);
+        updateLayeredWindow(window, windowDc.Get(), &destination, &size, memoryDc.Get(), &source, 0, &blend,
+                            ULW_ALPHA);
     }
-
-    if (surface != nullptr)
-        SelectObject(memoryDc, previous);
-    if (user32 != nullptr)
-        FreeLibrary(user32);
-    if (surface != nullptr)
-        DeleteObject(surface);
-    DeleteDC(memoryDc);
-    ReleaseDC(window, windowDc);
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -26,6 +26,7 @@ is not what the programs expect.
 import math
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -44,17 +45,30 @@ FONT_CJK = os.path.join(FONT_DIR, "wqy", "wqy-zenhei.ttc")
 FONT_TITLE = os.path.join(FONT_DIR, "dejavu", "DejaVuSerifCondensed-Bold.ttf")
 
 SKIN_SIZE = (1221, 739)
-# Browser rectangle of the launcher, inclusive pixel bounds.
-BROWSER = (488, 232, 1158, 632)
+
+
+def read_skin_layout(path=os.path.join(ROOT, "launcher", "core", "SkinLayout.h")):
+    """The launcher's table of places on the skin: name -> (x, y, w, h)."""
+    box = re.compile(r"^constexpr SkinBox (k\w+) = \{(\d+), (\d+), (\d+), (\d+)\};$", re.M)
+    with open(path, encoding="utf-8") as f:
+        return {m.group(1): tuple(int(v) for v in m.groups()[1:]) for m in box.finditer(f.read())}
+
+
+# Drawn where the launcher puts its buttons and browser, so the places come
+# from the launcher's own table.
+SKIN_LAYOUT = read_skin_layout()
+_bx, _by, _bw, _bh = SKIN_LAYOUT["kBrowserBox"]
+# Browser rectangle of the launcher: left, top, right, bottom (exclusive).
+BROWSER = (_bx, _by, _bx + _bw, _by + _bh)
 BROWSER_GREY = (70, 70, 70)
-LOGO_POS = (760, 70)
-LOGO_SIZE = (369, 177)
+LOGO_POS = SKIN_LAYOUT["kLogoBox"][:2]
+LOGO_SIZE = SKIN_LAYOUT["kLogoBox"][2:]
 BUTTONS = {
     # name: (x, y, w, h)
-    "btn_close.png": (1110, 174, 35, 31),
-    "btn_minimise.png": (1070, 174, 35, 31),
-    "btn_clear.png": (720, 185, 73, 24),
-    "btn_repair.png": (665, 185, 42, 24),
+    "btn_close.png": SKIN_LAYOUT["kCloseButtonBox"],
+    "btn_minimise.png": SKIN_LAYOUT["kMinimiseButtonBox"],
+    "btn_clear.png": SKIN_LAYOUT["kClearButtonBox"],
+    "btn_repair.png": SKIN_LAYOUT["kRepairButtonBox"],
 }
 NOTICE = ("抵制不良游戏，拒绝盗版游戏。注意自我保护，谨防受骗上当。"
           "适度游戏益脑，沉迷游戏伤身。合理安排时间，享受健康生活。")

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <utility>
 
 unsigned ProgressPercent(ULONG progress, ULONG progressMax)
 {
@@ -18,12 +19,7 @@ DownloadProgress::DownloadProgress(HWND progressBar) : progressBar(progressBar)
     NoteActivity();
 }
 
-DownloadProgress::~DownloadProgress()
-{
-    if (binding)
-        binding->Release();
-    DeleteCriticalSection(&bindingLock);
-}
+DownloadProgress::~DownloadProgress() { DeleteCriticalSection(&bindingLock); }
 
 void DownloadProgress::NoteActivity() { lastActivity.store(GetTickCount(), std::memory_order_relaxed); }
 
@@ -46,14 +42,11 @@ bool DownloadProgress::AbortTransfer()
     // The service may call OnStopBinding from inside Abort and drop the
     // binding there; our own reference keeps it alive for the call.
     EnterCriticalSection(&bindingLock);
-    IBinding* current = binding;
-    if (current)
-        current->AddRef();
+    const auto current = ComPtr<IBinding>::Share(binding.Get());
     LeaveCriticalSection(&bindingLock);
     if (!current)
         return false;
     current->Abort();
-    current->Release();
     return true;
 }
 
@@ -88,14 +81,11 @@ STDMETHODIMP_(ULONG) DownloadProgress::Release() { return 1; }
 STDMETHODIMP DownloadProgress::OnStartBinding(DWORD, IBinding* started)
 {
     // Kept only so a transfer that goes silent can be ended from outside.
+    // Released outside the lock, once this call is done with it.
+    auto previous = ComPtr<IBinding>::Share(started);
     EnterCriticalSection(&bindingLock);
-    if (started)
-        started->AddRef();
-    IBinding* previous = binding;
-    binding = started;
+    std::swap(binding, previous);
     LeaveCriticalSection(&bindingLock);
-    if (previous)
-        previous->Release();
     NoteActivity();
     return E_NOTIMPL;
 }
@@ -124,12 +114,10 @@ STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULO
 
 STDMETHODIMP DownloadProgress::OnStopBinding(HRESULT, LPCWSTR)
 {
+    ComPtr<IBinding> finished;
     EnterCriticalSection(&bindingLock);
-    IBinding* finished = binding;
-    binding = nullptr;
+    std::swap(binding, finished);
     LeaveCriticalSection(&bindingLock);
-    if (finished)
-        finished->Release();
     return E_NOTIMPL;
 }
 STDMETHODIMP DownloadProgress::GetBindInfo(DWORD*, BINDINFO*) { return E_NOTIMPL; }

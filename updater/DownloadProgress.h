@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "ScopedHandles.h"
+
 // Lives as long as its owner; AddRef and Release keep no count.
 class DownloadProgress : public IBindStatusCallback, public IHttpNegotiate {
 public:
@@ -58,7 +60,7 @@ private:
     // Read by the thread that watches for a stalled transfer.
     std::atomic<DWORD> lastActivity{0};
     CRITICAL_SECTION bindingLock;
-    IBinding* binding = nullptr;  // the transfer under way, held with a reference
+    ComPtr<IBinding> binding;  // the transfer under way
     DWORD httpStatus = 0;
     ULONG received = 0;
     ULONG announced = 0;

@@ -4,11 +4,13 @@
 #include <wininet.h>
 
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "DigestText.h"
 #include "DownloadProgress.h"
 #include "FileDigest.h"
+#include "ScopedHandles.h"
 #include "UpdateLocations.h"
 
 namespace {
@@ -42,17 +44,15 @@ DWORD WINAPI TransferThreadProc(LPVOID parameter)
 // the failure and ends, and the process end stops it.
 HRESULT TransferWithinStallLimit(const wchar_t* url, const wchar_t* path, DownloadProgress* progress)
 {
-    auto* request = new TransferRequest{url, path, progress, E_FAIL};
+    auto request = std::make_unique<TransferRequest>(TransferRequest{url, path, progress, E_FAIL});
     progress->BeginDownload();
-    HANDLE thread = CreateThread(nullptr, 0, TransferThreadProc, request, 0, nullptr);
-    if (!thread) {
-        delete request;
+    const ScopedHandle thread(CreateThread(nullptr, 0, TransferThreadProc, request.get(), 0, nullptr));
+    if (!thread)
         return E_FAIL;
-    }
     bool aborting = false;
     DWORD abortStarted = 0;
     for (;;) {
-        if (WaitForSingleObject(thread, kWatchIntervalMs) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(thread.Get(), kWatchIntervalMs) == WAIT_OBJECT_0)
             break;
         if (!aborting && progress->QuietMilliseconds() >= kDownloadStallLimitMs) {
             aborting = true;
@@ -62,7 +62,7 @@ HRESULT TransferWithinStallLimit(const wchar_t* url, const wchar_t* path, Downlo
             if (GetTickCount() - abortStarted >= kAbortGraceMs) {
                 // The thread may still use the request and the callback: both
                 // stay alive (the callback is the job's, kept to the end).
-                CloseHandle(thread);
+                request.release();
                 return E_ABORT;
             }
             // Until the service has handed over its binding there is nothing
@@ -70,10 +70,7 @@ HRESULT TransferWithinStallLimit(const wchar_t* url, const wchar_t* path, Downlo
             progress->AbortTransfer();
         }
     }
-    CloseHandle(thread);
-    HRESULT result = aborting ? E_ABORT : request->result;
-    delete request;
-    return result;
+    return aborting ? E_ABORT : request->result;
 }
 
 }  // namespace
@@ -112,8 +109,8 @@ void RemovePartialDownloads(const wchar_t* directory)
     if (!JoinText(pattern, kPathCapacity, directory, separator, L"*"))
         return;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    const ScopedFindHandle search(FindFirstFileW(pattern, &found));
+    if (!search)
         return;
     do {
         const wchar_t* name = found.cFileName;
@@ -129,6 +126,5 @@ void RemovePartialDownloads(const wchar_t* directory)
             RemovePartialDownloads(path);
         else if (NamesPartialDownload(name))
             DeleteFileW(path);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &found));
 }

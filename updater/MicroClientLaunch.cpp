@@ -31,6 +31,7 @@ void SimpleWindow::LaunchMicroClient()
     request.nShow = SW_HIDE;
     ShellExecuteExW(&request);
 
+    // The handle is not closed: the updater's own process ends right here.
     WaitForSingleObject(request.hProcess, INFINITE);
     ExitProcess(0);
 }

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "ScopedHandles.h"
 #include "resource.h"
 
 int imageWidth = 0;
@@ -29,7 +30,7 @@ LRESULT SimpleWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         style |= LONG(WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
         SetWindowLongW(hwnd, GWL_STYLE, style);
 
-        background = new CGdiPlusBitmapResource();
+        background = std::make_unique<CGdiPlusBitmapResource>();
         background->Load(IDB_BACKGROUND);
         Gdiplus::Bitmap* bitmap = background->GetBitmap();
         if (bitmap && bitmap->GetWidth() > 0 && bitmap->GetHeight() > 0) {
@@ -59,8 +60,7 @@ LRESULT SimpleWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_CLOSE:
-        delete background;
-        background = nullptr;
+        background.reset();
         if (DestroyWindow(hwnd))
             hwnd = nullptr;
         return 0;
@@ -78,34 +78,28 @@ LRESULT SimpleWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 
 void SimpleWindow::Paint()
 {
-    HDC dc = GetDC(hwnd);
-    Gdiplus::Graphics* graphics = new Gdiplus::Graphics(dc);
+    // The device context is declared first so that it is handed back last:
+    // GDI+ may write to it until its graphics object is gone. Everything is
+    // made afresh for each paint.
+    ScopedWindowDc dc(hwnd);
+    Gdiplus::Graphics graphics(dc.Get());
 
     Gdiplus::Bitmap* bitmap = background ? background->GetBitmap() : nullptr;
     if (bitmap)
-        graphics->DrawImage(bitmap, 0, 0);
+        graphics.DrawImage(bitmap, 0, 0);
 
     wchar_t progressText[260];
     int done = totalFiles - pendingCount.load(std::memory_order_acquire);
     _snwprintf(progressText, 260, L"正在为您下载微端,此过程30秒左右->%d/%d", done, totalFiles);
     progressText[259] = L'\0';
 
-    Gdiplus::FontFamily* family = new Gdiplus::FontFamily(L"宋体");
-    Gdiplus::Font* font = new Gdiplus::Font(family, 12.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
-    Gdiplus::StringFormat* format = new Gdiplus::StringFormat(0, LANG_NEUTRAL);
-    format->SetAlignment(Gdiplus::StringAlignmentCenter);
-    format->SetLineAlignment(Gdiplus::StringAlignmentCenter);
-    Gdiplus::SolidBrush* brush = new Gdiplus::SolidBrush(Gdiplus::Color(0xFFFFFFFF));
+    const Gdiplus::FontFamily family(L"宋体");
+    const Gdiplus::Font font(&family, 12.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+    Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+    format.SetAlignment(Gdiplus::StringAlignmentCenter);
+    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+    const Gdiplus::SolidBrush brush(Gdiplus::Color(0xFFFFFFFF));
 
-    graphics->DrawString(progressText, -1, font, Gdiplus::RectF(20.0f, 300.0f, 250.0f, 30.0f), format, brush);
-    graphics->DrawString(versionText, -1, font, Gdiplus::RectF(710.0f, 300.0f, 100.0f, 25.0f), format, brush);
-
-    delete brush;
-    delete format;
-    delete font;
-    delete family;
-    // GDI+ may still write to the device context until its graphics object is
-    // gone, so the context is handed back last.
-    delete graphics;
-    ReleaseDC(hwnd, dc);
+    graphics.DrawString(progressText, -1, &font, Gdiplus::RectF(20.0f, 300.0f, 250.0f, 30.0f), &format, &brush);
+    graphics.DrawString(versionText, -1, &font, Gdiplus::RectF(710.0f, 300.0f, 100.0f, 25.0f), &format, &brush);
 }

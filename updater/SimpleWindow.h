@@ -5,14 +5,14 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 
 #include <tinyxml2.h>
 
+#include "DownloadProgress.h"
 #include "GdiPlusBitmap.h"
 #include "UpdateLocations.h"
 #include "XWindow.h"
-
-class DownloadProgress;
 
 class SimpleWindow : public XWindowImpl<SimpleWindow> {
 public:
@@ -44,9 +44,11 @@ public:
     int totalFiles = 0;
     HWND progressBar = nullptr;
     HANDLE workerThread = nullptr;
-    CGdiPlusBitmapResource* background = nullptr;
+    // Made when the window is created, released when it closes.
+    std::unique_ptr<CGdiPlusBitmapResource> background;
     tinyxml2::XMLDocument manifest;
-    DownloadProgress* downloadCallback = nullptr;
+    // The files' status callback; the worker releases it after the last file.
+    std::unique_ptr<DownloadProgress> downloadCallback;
     const char* commandLine = nullptr;
 
 private:

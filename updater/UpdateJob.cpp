@@ -17,6 +17,7 @@
 #include "FileFetch.h"
 #include "InstallLayout.h"
 #include "ManifestReader.h"
+#include "ScopedHandles.h"
 #include "UpdatePlan.h"
 
 #ifndef QAL_RESOURCE_BASE_URL
@@ -38,12 +39,8 @@ const wchar_t kWarningCaption[] = L"警告";
 void CreateDirectoryIfMissing(const wchar_t* path)
 {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(path, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            return;
-    }
+    if (ScopedFindHandle(FindFirstFileW(path, &found)) && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
     CreateDirectoryW(path, nullptr);
 }
 
@@ -74,13 +71,7 @@ void SimpleWindow::PrepareUpdate()
 {
     wchar_t modulePath[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
-    wchar_t drive[_MAX_DRIVE];
-    wchar_t directory[_MAX_DIR];
-    bool located = length > 0 && length < MAX_PATH;
-    if (located) {
-        _wsplitpath(modulePath, drive, directory, nullptr, nullptr);
-        located = JoinText(moduleDir, kPathCapacity, drive, directory);
-    }
+    bool located = length > 0 && length < MAX_PATH && DirectoryOfPath(moduleDir, kPathCapacity, modulePath);
     // An installation whose directories do not fit is not guessed at.
     if (!located || !JoinText(downloadDir, kPathCapacity, moduleDir, kDownloadDirectoryName, L"/") ||
         !JoinText(gameDir, kPathCapacity, moduleDir, kGameDirectoryName, L"/")) {
@@ -147,13 +138,13 @@ void SimpleWindow::PrepareUpdate()
 
     totalFiles = int(pendingFiles.size());
     pendingCount.store(totalFiles, std::memory_order_release);
-    downloadCallback = nullptr;
+    downloadCallback.reset();
 
     if (totalFiles > 0) {
         Create();
         ShowWindow(hwnd, SW_SHOW);
         UpdateWindow(hwnd);
-        downloadCallback = new DownloadProgress(progressBar);
+        downloadCallback = std::make_unique<DownloadProgress>(progressBar);
     }
 
     workerThread = CreateThread(nullptr, 0, DownloadThreadProc, this, 0, nullptr);
@@ -184,7 +175,7 @@ void SimpleWindow::RunDownloads()
         // Created with the window whenever something is queued; a callback
         // is needed all the same to see failures and silent servers.
         if (!downloadCallback)
-            downloadCallback = new DownloadProgress(nullptr);
+            downloadCallback = std::make_unique<DownloadProgress>(nullptr);
 
         // A name that cannot be formed whole is a failed download, never a
         // shortened one.
@@ -194,7 +185,7 @@ void SimpleWindow::RunDownloads()
             FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath)) {
             EnsureDirectory(target.parent);
             fetched = FetchVerified(target.address, target.destination, target.partial, expectedDigest,
-                                    downloadCallback);
+                                    downloadCallback.get());
         }
         if (!fetched && ReportWorkerFailure())
             return;  // fetch nothing more; the main thread ends the process
@@ -203,7 +194,6 @@ void SimpleWindow::RunDownloads()
             InvalidateRect(hwnd, nullptr, TRUE);
     }
 
-    delete downloadCallback;
-    downloadCallback = nullptr;
+    downloadCallback.reset();
     LaunchMicroClient();
 }

@@ -1,13 +1,30 @@
 // qalUpdate: brings the game directory up to date, then starts the game's
 // micro-client with the argument text the launcher gave.
 #include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <cstdlib>
 
+#include "ScopedHandles.h"
 #include "SimpleWindow.h"
 #include "UpdaterArguments.h"
+
+namespace {
+
+// Answers the quit message's code, or 100 when the loop itself fails.
+int RunMessageLoop()
+{
+    MSG message = {};
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
+        if (got == -1)
+            return 100;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return int(message.wParam);
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
 {
@@ -17,28 +34,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
     }
     appInstance = instance;
 
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-
-    SimpleWindow updater;
-    updater.commandLine = arguments;
-    updater.PrepareUpdate();
-
-    MSG message = {};
-    BOOL got;
-    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
-        if (got == -1) {
-            message.wParam = 100;
-            break;
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    Gdiplus::GdiplusShutdown(gdiplusToken);
-
     // The worker may still be inside a download that uses `updater` (the
     // window was closed, or a failure was answered): the object must outlive
-    // it, so the process ends here, before `updater` would be destroyed.
-    std::exit(int(message.wParam));
+    // it, so the process ends at the bottom, before `updater` would be
+    // destroyed. GDI+ ends with the block, before that.
+    SimpleWindow updater;
+    updater.commandLine = arguments;
+    int exitCode;
+    {
+        ULONG_PTR gdiplusToken = 0;
+        const GdiPlusSession gdiplus(gdiplusToken);
+        updater.PrepareUpdate();
+        exitCode = RunMessageLoop();
+    }
+    std::exit(exitCode);
 }

@@ -19,6 +19,7 @@
 #include "LauncherState.h"
 #include "LoginPanel.h"
 #include "NavigationListener.h"
+#include "ScopedHandles.h"
 #include "WindowsTestSupport.h"
 
 namespace {
@@ -145,7 +146,7 @@ class BrowserTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+        ASSERT_TRUE(ole.Started());
         ASSERT_TRUE(server.Start());
         dir = MakeTestDirectory(L"browser");
         UseLauncherDirectory(dir);
@@ -177,6 +178,9 @@ protected:
         PumpUntil([&] { return server.Saw(Narrow(target)) || handOffs.size() > before; }, 15000);
     }
 
+    // First, so OLE ends only after TearDown has destroyed the panel and its
+    // control.
+    OleSession ole;
     LoopbackServer server;
     std::wstring dir;
 };

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "BoundedPath.h"
+#include "BoundedText.h"
 #include "GameEntryRules.h"
 
 TEST(GameEntryAddress, MatchesBuiltInMarkerAnywhereAndOnlyInItsExactCase)
@@ -58,30 +58,30 @@ TEST(UpdaterParameters, SpacesStayPlainAndLongPiecesAreKeptWhole)
               entry + L"&urlBase=" + base + L" \"" + path + L"\"");
 }
 
-TEST(BoundedPath, JoinFitsExactlyOrRefusesWithEmptyResult)
+TEST(BoundedText, JoinFitsExactlyOrRefusesWithEmptyResult)
 {
     wchar_t out[8];
-    EXPECT_TRUE(JoinPath(out, 8, L"abc", L"defg"));  // 7 characters and the terminator
+    EXPECT_TRUE(JoinText(out, 8, L"abc", L"defg"));  // 7 characters and the terminator
     EXPECT_STREQ(out, L"abcdefg");
-    EXPECT_FALSE(JoinPath(out, 8, L"abc", L"defgh"));
+    EXPECT_FALSE(JoinText(out, 8, L"abc", L"defgh"));
     EXPECT_STREQ(out, L"");
-    EXPECT_FALSE(JoinPath(out, 8, L"abcdefgh", L""));
+    EXPECT_FALSE(JoinText(out, 8, L"abcdefgh", L""));
     EXPECT_STREQ(out, L"");
-    EXPECT_FALSE(JoinPath(out, 0, L"", L""));
+    EXPECT_FALSE(JoinText(out, 0, L"", L""));
 }
 
-TEST(BoundedPath, NothingIsWrittenPastTheBuffer)
+TEST(BoundedText, NothingIsWrittenPastTheBuffer)
 {
     wchar_t buffer[12];
     for (wchar_t& c : buffer)
         c = L'#';
-    EXPECT_FALSE(JoinPath(buffer, 6, L"C:\\game", L"\\file"));
+    EXPECT_FALSE(JoinText(buffer, 6, L"C:\\game", L"\\file"));
     EXPECT_EQ(buffer[0], L'\0');
     for (int i = 6; i < 12; ++i)
         EXPECT_EQ(buffer[i], L'#');
 }
 
-TEST(BoundedPath, DirectoryPrefixAddsOneBackslashOnlyWhenMissing)
+TEST(BoundedText, DirectoryPrefixAddsOneBackslashOnlyWhenMissing)
 {
     wchar_t out[16];
     EXPECT_TRUE(DirectoryPrefixOf(out, 16, L"C:\\game"));
@@ -93,7 +93,7 @@ TEST(BoundedPath, DirectoryPrefixAddsOneBackslashOnlyWhenMissing)
     EXPECT_STREQ(out, L"");
 }
 
-TEST(BoundedPath, DirectoryOfPathKeepsDriveAndTrailingSeparator)
+TEST(BoundedText, DirectoryOfPathKeepsDriveAndTrailingSeparator)
 {
     wchar_t out[64];
     EXPECT_TRUE(DirectoryOfPath(out, 64, L"C:\\Games\\Orvane\\qalLogin.exe"));

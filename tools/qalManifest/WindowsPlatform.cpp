@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <climits>
+#include <utility>
 
 #include "CodePage.h"
 #include "FileHashing.h"
 #include "ManifestReader.h"
 #include "Platform.h"
+#include "ScopedHandles.h"
 #include "TextCoding.h"
 #include "TreeListing.h"
 #include "VerifyReport.h"
@@ -148,18 +150,29 @@ public:
 
     void Walk(const std::wstring& directory, const std::string& relative)
     {
+        // Subdirectories are walked after the listing is closed, so the open
+        // handles stay one however deep the tree.
+        std::vector<std::pair<std::wstring, std::string>> subdirectories;
+        List(directory, relative, &subdirectories);
+        for (const auto& subdirectory : subdirectories)
+            Walk(subdirectory.first, subdirectory.second);
+    }
+
+private:
+    // Takes the directory's files into the listing and collects its
+    // subdirectories.
+    void List(const std::wstring& directory, const std::string& relative,
+              std::vector<std::pair<std::wstring, std::string>>* subdirectories)
+    {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileExW(Child(directory, L"*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (search == INVALID_HANDLE_VALUE) {
+        const ScopedFindHandle search(FindFirstFileExW(Child(directory, L"*").c_str(), FindExInfoBasic, &found,
+                                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!search) {
             DWORD error = GetLastError();
             if (error != ERROR_FILE_NOT_FOUND)
                 Refuse(relative, "cannot list this directory: " + SystemErrorText(error));
             return;
         }
-        // Subdirectories are walked after this search is closed, so the open
-        // handles stay one however deep the tree.
-        std::vector<std::pair<std::wstring, std::string>> subdirectories;
         do {
             std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
@@ -176,20 +189,17 @@ public:
             if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
                 Refuse(child, "a link or other reparse point, which is never followed");
             else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                subdirectories.emplace_back(full, child);
+                subdirectories->emplace_back(full, child);
             else
                 listing_->files.push_back(
                     {child, Narrow(full), (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow});
-        } while (FindNextFileW(search, &found));
+        } while (FindNextFileW(search.Get(), &found));
         DWORD error = GetLastError();
-        FindClose(search);
         if (error != ERROR_NO_MORE_FILES)
             Refuse(relative, "cannot list this directory: " + SystemErrorText(error));
-        for (const auto& subdirectory : subdirectories)
-            Walk(subdirectory.first, subdirectory.second);
     }
 
-private:
+
     // A drive's root keeps its separator (\\?\C:\); no other directory
     // ends in one, and an extended path takes no doubled separator.
     static std::wstring Child(const std::wstring& directory, const std::wstring& name)
@@ -212,16 +222,13 @@ private:
 
 class WindowsInputFile : public InputFile {
 public:
-    explicit WindowsInputFile(HANDLE file) : file_(file) {}
-    ~WindowsInputFile() override { CloseHandle(file_); }
-    WindowsInputFile(const WindowsInputFile&) = delete;
-    WindowsInputFile& operator=(const WindowsInputFile&) = delete;
+    explicit WindowsInputFile(ScopedHandle file) : file_(std::move(file)) {}
 
     long long Read(unsigned char* buffer, size_t capacity) override
     {
         DWORD got = 0;
         DWORD asked = capacity > 0x40000000 ? 0x40000000 : DWORD(capacity);
-        if (!ReadFile(file_, buffer, asked, &got, nullptr)) {
+        if (!ReadFile(file_.Get(), buffer, asked, &got, nullptr)) {
             error_ = GetLastError();
             return -1;
         }
@@ -230,7 +237,7 @@ public:
     std::string Error() const override { return SystemErrorText(error_); }
 
 private:
-    HANDLE file_;
+    ScopedHandle file_;
     DWORD error_ = 0;
 };
 
@@ -299,20 +306,19 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& source, std::string*
 {
     // A reparse point put in a file's place since the listing is opened
     // itself, not followed, and then refused below.
-    HANDLE file = CreateFileW(Wide(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    ScopedHandle file(CreateFileW(Wide(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
         *error = SystemErrorText(GetLastError());
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information) ||
+    if (!GetFileInformationByHandle(file.Get(), &information) ||
         (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-        CloseHandle(file);
         *error = "no longer a regular file";
         return nullptr;
     }
-    return std::make_unique<WindowsInputFile>(file);
+    return std::make_unique<WindowsInputFile>(std::move(file));
 }
 
 bool ReplaceFileWith(const std::string& target, const std::string& content, std::string* error)
@@ -320,23 +326,24 @@ bool ReplaceFileWith(const std::string& target, const std::string& content, std:
     std::wstring wideTarget = ExtendedPath(Wide(target));
     std::string temporary;
     std::wstring wideTemporary;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
+    ScopedHandle file;
+    for (int attempt = 0; !file; ++attempt) {
         std::string suffix =
             ".tmp" + std::to_string(GetCurrentProcessId()) + (attempt ? "-" + std::to_string(attempt) : "");
         temporary = target + suffix;
         wideTemporary = wideTarget + Wide(suffix);
-        file = CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        file.Reset(CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD failure = GetLastError();
-        if (file == INVALID_HANDLE_VALUE && (failure != ERROR_FILE_EXISTS || attempt >= 100)) {
+        if (!file && (failure != ERROR_FILE_EXISTS || attempt >= 100)) {
             *error = "cannot create " + temporary + ": " + SystemErrorText(failure);
             return false;
         }
     }
-    bool written = WriteHandle(file, content.data(), content.size()) && FlushFileBuffers(file);
+    bool written = WriteHandle(file.Get(), content.data(), content.size()) && FlushFileBuffers(file.Get());
     DWORD writeError = GetLastError();
-    CloseHandle(file);
+    // Closed before the file is deleted or renamed.
+    file.Reset();
     if (!written) {
         DeleteFileW(wideTemporary.c_str());
         *error = "cannot write " + temporary + ": " + SystemErrorText(writeError);

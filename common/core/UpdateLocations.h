@@ -5,12 +5,9 @@
 
 #include <cstddef>
 
-constexpr size_t kPathCapacity = 260;
-constexpr size_t kAddressCapacity = 1024;
+#include "BoundedText.h"
 
-// out = first + second (+ third).
-bool JoinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
-              const wchar_t* third = nullptr);
+constexpr size_t kAddressCapacity = 1024;
 
 // base + "game/" + path, then every "\" becomes "/" and every blank "%20";
 // nothing else is escaped.
@@ -37,6 +34,3 @@ bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination);
 // Whether the last component of path names the partial download file, as
 // Windows compares names: any case, trailing dots and blanks ignored.
 bool NamesPartialDownload(const wchar_t* path);
-
-// Copies at most capacity - 1 characters; for texts that are only shown.
-void CopyTextCut(wchar_t* out, size_t capacity, const wchar_t* text);

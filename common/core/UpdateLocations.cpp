@@ -6,20 +6,6 @@
 
 namespace {
 
-// Appends text at *length; false when it would not fit with the terminator.
-bool Append(wchar_t* out, size_t capacity, size_t* length, const wchar_t* text)
-{
-    if (!text)
-        return true;
-    size_t add = std::wcslen(text);
-    if (add >= capacity - *length)
-        return false;
-    std::wmemcpy(out + *length, text, add);
-    *length += add;
-    out[*length] = L'\0';
-    return true;
-}
-
 bool Refuse(wchar_t* out, size_t capacity)
 {
     if (capacity > 0)
@@ -32,19 +18,6 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 }  // namespace
 
 const wchar_t kPartialDownloadName[] = L"qalUpdate.part";
-
-bool JoinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second,
-              const wchar_t* third)
-{
-    if (!out || capacity == 0)
-        return false;
-    size_t length = 0;
-    out[0] = L'\0';
-    if (!Append(out, capacity, &length, first) || !Append(out, capacity, &length, second) ||
-        !Append(out, capacity, &length, third))
-        return Refuse(out, capacity);
-    return true;
-}
 
 bool FormFileAddress(wchar_t* out, size_t capacity, const wchar_t* resourceBase, const wchar_t* path)
 {
@@ -115,10 +88,8 @@ bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination)
         return Refuse(out, capacity);
     std::wmemcpy(out, destination, directoryLength);
     out[directoryLength] = L'\0';
-    size_t length = directoryLength;
-    if (!Append(out, capacity, &length, kPartialDownloadName))
-        return Refuse(out, capacity);
-    return true;
+    return JoinText(out + directoryLength, capacity - directoryLength, kPartialDownloadName, nullptr) ||
+           Refuse(out, capacity);
 }
 
 bool NamesPartialDownload(const wchar_t* path)
@@ -146,16 +117,4 @@ bool NamesPartialDownload(const wchar_t* path)
             return false;
     }
     return true;
-}
-
-void CopyTextCut(wchar_t* out, size_t capacity, const wchar_t* text)
-{
-    if (!out || capacity == 0)
-        return;
-    size_t length = text ? std::wcslen(text) : 0;
-    if (length >= capacity)
-        length = capacity - 1;
-    if (length)
-        std::wmemcpy(out, text, length);
-    out[length] = L'\0';
 }
