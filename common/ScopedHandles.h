@@ -74,35 +74,25 @@ struct FindHandleTraits {
 // A directory listing from FindFirstFileW: FindClose.
 using ScopedFindHandle = UniqueResource<FindHandleTraits>;
 
-struct LibraryTraits {
-    using Value = HMODULE;
+// Traits of the handle types for which null means none.
+template <typename Handle, auto FreeFunction>
+struct NullMeansNoneTraits {
+    using Value = Handle;
     static Value None() { return nullptr; }
     static bool IsNone(Value value) { return value == nullptr; }
-    static void Free(Value value) { FreeLibrary(value); }
+    static void Free(Value value) { FreeFunction(value); }
 };
+
 // A module reference from LoadLibraryW: FreeLibrary.
-using ScopedLibrary = UniqueResource<LibraryTraits>;
+using ScopedLibrary = UniqueResource<NullMeansNoneTraits<HMODULE, &FreeLibrary>>;
 
-struct MemoryDcTraits {
-    using Value = HDC;
-    static Value None() { return nullptr; }
-    static bool IsNone(Value value) { return value == nullptr; }
-    static void Free(Value value) { DeleteDC(value); }
-};
 // A device context from CreateCompatibleDC: DeleteDC.
-using ScopedMemoryDc = UniqueResource<MemoryDcTraits>;
+using ScopedMemoryDc = UniqueResource<NullMeansNoneTraits<HDC, &DeleteDC>>;
 
-template <typename Object>
-struct GdiObjectTraits {
-    using Value = Object;
-    static Value None() { return nullptr; }
-    static bool IsNone(Value value) { return value == nullptr; }
-    static void Free(Value value) { DeleteObject(value); }
-};
 // A pen, brush, font or bitmap the caller made: DeleteObject. It must no
 // longer be selected into a DC, so declare it before its ScopedSelection.
 template <typename Object>
-using ScopedGdiObject = UniqueResource<GdiObjectTraits<Object>>;
+using ScopedGdiObject = UniqueResource<NullMeansNoneTraits<Object, &DeleteObject>>;
 
 // A window's device context from GetDC, handed back with ReleaseDC.
 class ScopedWindowDc {

@@ -7,7 +7,9 @@
 
 #include <string>
 
-constexpr int kPathChars = 260;      // paths, terminator included
+#include "BoundedText.h"
+
+constexpr int kPathChars = int(kPathCapacity);  // paths, terminator included
 constexpr int kAddressChars = 1024;  // addresses and configuration values
 
 extern wchar_t launcherPath[kPathChars];  // the executable; empty if it did not fit

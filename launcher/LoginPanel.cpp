@@ -7,6 +7,7 @@
 #include <string>
 
 #include "AxHostWindow.h"
+#include "FramelessStyle.h"
 #include "GameEntry.h"
 #include "GdiPlusBitmap.h"
 #include "LauncherState.h"
@@ -91,11 +92,7 @@ WebBrwoser2EventListener* AttachNavigationListener(IWebBrowser2* browser)
 
 void BuildPanel(HWND panel)
 {
-    LONG style = GetWindowLongW(panel, GWL_STYLE);
-    // No caption, sizing frame or boxes: the artwork is the whole window.
-    style = (style & ~(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) | WS_CLIPSIBLINGS |
-            WS_CLIPCHILDREN;
-    SetWindowLongW(panel, GWL_STYLE, style);
+    MakeFrameless(panel);
 
     CreateButtons(panel);
 

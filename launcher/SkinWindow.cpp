@@ -1,5 +1,6 @@
 #include "SkinWindow.h"
 
+#include "FramelessStyle.h"
 #include "GdiPlusBitmap.h"
 #include "LauncherState.h"
 #include "ScopedHandles.h"
@@ -121,11 +122,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 {
     switch (message) {
     case WM_CREATE: {
-        LONG style = GetWindowLongW(window, GWL_STYLE);
-        // No caption, sizing frame or boxes: the artwork is the whole window.
-        style = (style & ~(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) | WS_CLIPSIBLINGS |
-                WS_CLIPCHILDREN;
-        SetWindowLongW(window, GWL_STYLE, style);
+        MakeFrameless(window);
         // The first paint runs from the message loop, once the panel exists.
         PostMessageW(window, WM_PAINT, 0, 0);
         const int x = (GetSystemMetrics(SM_CXSCREEN) - kPlacementWidth) / 2;

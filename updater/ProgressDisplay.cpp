@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "FramelessStyle.h"
 #include "ScopedHandles.h"
 #include "resource.h"
 
@@ -25,10 +26,7 @@ LRESULT SimpleWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE: {
-        LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-        style &= ~LONG(WS_CAPTION | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
-        style |= LONG(WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
-        SetWindowLongW(hwnd, GWL_STYLE, style);
+        MakeFrameless(hwnd);
 
         background = std::make_unique<CGdiPlusBitmapResource>();
         background->Load(IDB_BACKGROUND);
