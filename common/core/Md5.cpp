@@ -199,26 +199,30 @@ namespace {
 // Measured under Wine over 2 GiB: 16-64 KiB is fastest; from 256 KiB on the
 // copies out of the stream's buffer stop fitting the cache and it gets slower.
 constexpr size_t kStreamBufferBytes = 64 * 1024;
+
+struct CloseFile {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
 }  // namespace
 
 const char* MD5File(MD5Context* context, const char* path)
 {
     MD5Init(context);
-    FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    // The digest takes the file 1024 bytes at a time, but the stream reads
+    // the disk in larger blocks: one system call per kilobyte is what made
+    // digesting slower than the disk. The buffer is declared first, so the
+    // stream is closed before its buffer goes.
+    std::unique_ptr<char[]> streamBuffer(new char[kStreamBufferBytes]);
+    const std::unique_ptr<FILE, CloseFile> file(path ? std::fopen(path, "rb") : nullptr);
     if (!file) {
         std::printf("%s can't be opened\n", path ? path : "");
         return nullptr;
     }
-    // The digest takes the file 1024 bytes at a time, but the stream reads
-    // the disk in larger blocks: one system call per kilobyte is what made
-    // digesting slower than the disk.
-    std::unique_ptr<char[]> streamBuffer(new char[kStreamBufferBytes]);
-    std::setvbuf(file, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
+    std::setvbuf(file.get(), streamBuffer.get(), _IOFBF, kStreamBufferBytes);
     unsigned char chunk[1024];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
         MD5Update(context, chunk, (uint32_t)got);
     MD5Final(context);
-    std::fclose(file);  // before streamBuffer goes
     return context->hexDigest;
 }
