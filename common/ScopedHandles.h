@@ -217,8 +217,6 @@ public:
     GdiPlusSession(const GdiPlusSession&) = delete;
     GdiPlusSession& operator=(const GdiPlusSession&) = delete;
 
-    bool Started() const { return started_; }
-
 private:
     ULONG_PTR& token_;
     bool started_ = false;
