@@ -94,3 +94,5 @@ function(qal_loopback_port_of url out)
     set(${out} "" PARENT_SCOPE)
   endif()
 endfunction()
+
+include(QalManifestKeys)

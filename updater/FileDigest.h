@@ -7,3 +7,7 @@
 // hexadecimal digits, equals expectedDigest exactly. A missing expected
 // digest never matches.
 bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest);
+
+// True only when the file exists and its SHA-256, as sha256sum prints it,
+// equals expectedSha256 exactly.
+bool FileMatchesSha256(const wchar_t* path, const char* expectedSha256);

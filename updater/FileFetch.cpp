@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "BuildSettings.h"
 #include "DigestText.h"
 #include "DownloadProgress.h"
 #include "FileDigest.h"
@@ -76,7 +77,8 @@ HRESULT TransferWithinStallLimit(const wchar_t* url, const wchar_t* path, Downlo
 }  // namespace
 
 bool FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
-                   const char* expectedDigest, DownloadProgress* progress, const DownloadProof& proof)
+                   const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
+                   const DownloadProof& proof)
 {
     // A partial file from an interrupted run must not pass for this one.
     DeleteFileW(partialPath);
@@ -89,6 +91,8 @@ bool FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t
     bool proven = result == S_OK && !progress->DownloadFailed();
     if (proven && IsWellFormedDigest(expectedDigest))
         proven = FileMatchesDigest(partialPath, expectedDigest);
+    if (proven && expectedSha256)
+        proven = FileMatchesSha256(partialPath, expectedSha256);
     if (proven && proof)
         proven = proof(partialPath);
     if (proven)

@@ -11,18 +11,15 @@ class DownloadProgress;
 // A further proof of a complete download, given the partial file's path.
 using DownloadProof = std::function<bool(const wchar_t* partialPath)>;
 
-// How long a transfer may receive nothing before it counts as failed; a test
-// build may set a shorter limit (StallLimit.cpp).
-extern const DWORD kDownloadStallLimitMs;
-
 // Fetches url into partialPath (in the destination's own directory, outside
 // the Internet cache), then, when expectedDigest is a well-formed digest,
-// checks the partial file against it (and against proof, when given), and
-// only then renames it over destination in one step. True when the
-// destination now holds the new copy; on false the destination is as it was
-// and the partial file is gone, as far as the system allows.
+// checks the partial file against it, when expectedSha256 is given against
+// that too (and against proof, when given), and only then renames it over
+// destination in one step. True when the destination now holds the new
+// copy; on false the destination is as it was and the partial file is gone,
+// as far as the system allows.
 bool FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
-                   const char* expectedDigest, DownloadProgress* progress,
+                   const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
                    const DownloadProof& proof = nullptr);
 
 // Removes the partial files an interrupted run may have left anywhere below

@@ -11,6 +11,7 @@
 
 #include "DownloadProgress.h"
 #include "GdiPlusBitmap.h"
+#include "ManifestReader.h"
 #include "UpdateLocations.h"
 #include "XWindow.h"
 
@@ -35,9 +36,9 @@ public:
     wchar_t gameDir[kPathCapacity] = {};
     wchar_t versionText[kPathCapacity] = {};
     std::deque<const char*> pendingFiles;
-    // The "ver" text of each pending file, in step with pendingFiles (null
-    // where the entry has none): a download is proven against it.
-    std::deque<const char*> pendingDigests;
+    // The manifest entry of each pending file, in step with pendingFiles:
+    // a download is proven against its digests.
+    std::deque<ManifestEntry> pendingEntries;
     // The size of pendingFiles as the worker last left it; the painter reads
     // this instead of the queue the worker is changing.
     std::atomic<int> pendingCount{0};
@@ -47,6 +48,9 @@ public:
     // Made when the window is created, released when it closes.
     std::unique_ptr<CGdiPlusBitmapResource> background;
     tinyxml2::XMLDocument manifest;
+    // Whether the manifest was signed: each file must then match its
+    // "sha256" as well.
+    bool signedManifest = false;
     // The files' status callback; the worker releases it after the last file.
     std::unique_ptr<DownloadProgress> downloadCallback;
     const char* commandLine = nullptr;

@@ -11,24 +11,18 @@
 #include <vector>
 
 #include "AnsiText.h"
+#include "BuildSettings.h"
 #include "DownloadProgress.h"
 #include "EnsureDirectory.h"
 #include "FileDigest.h"
 #include "FileFetch.h"
 #include "InstallLayout.h"
+#include "ManifestGate.h"
 #include "ManifestReader.h"
 #include "ScopedHandles.h"
 #include "UpdatePlan.h"
 
-#ifndef QAL_RESOURCE_BASE_URL
-#error "QAL_RESOURCE_BASE_URL must name the resource server"
-#endif
-
 namespace {
-
-#define QAL_WIDEN2(text) L##text
-#define QAL_WIDEN(text) QAL_WIDEN2(text)
-const wchar_t kDefaultResourceBaseUrl[] = QAL_WIDEN(QAL_RESOURCE_BASE_URL);
 
 const wchar_t kUpdateFailedText[] = L"更新失败!";
 const wchar_t kWarningCaption[] = L"警告";
@@ -99,37 +93,38 @@ void SimpleWindow::PrepareUpdate()
     // The manifest gets a callback of its own that moves no bar: only so an
     // error page, a cut body or a silent server is not taken for the
     // manifest. It is not freed: a transfer given up on may still call it.
-    // Having no digest, a manifest proves itself by loading: a body cut
-    // short without a length never replaces the last good one.
+    // Having no digest, a manifest proves itself by loading (and, in a
+    // build with manifest keys, by its signature and sequence): a body cut
+    // short or forged never replaces the last good one. The document the
+    // plan refers to is the one read from those proven bytes.
     auto* manifestProgress = new DownloadProgress(nullptr);
-    auto manifestLoads = [](const wchar_t* partialPath) {
-        std::vector<char> narrowPath;
-        tinyxml2::XMLDocument candidate;
-        return WideToAnsi(partialPath, &narrowPath) && LoadManifest(candidate, narrowPath.data());
-    };
-    if (!FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, manifestProgress, manifestLoads)) {
+    ManifestGate gate;
+    gate.RememberKeptManifest(manifestPath);
+    auto manifestAdmitted = [this, &gate](const wchar_t* partialPath) { return gate.Admit(partialPath, &manifest); };
+    if (!FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, nullptr, manifestProgress,
+                       manifestAdmitted)) {
         if (ShowUpdateFailed(nullptr)) {
             PostQuitMessage(100);
             return;
         }
-    }
-
-    std::vector<char> narrowManifestPath;
-    bool loaded = WideToAnsi(manifestPath, &narrowManifestPath) &&
-                  LoadManifest(manifest, narrowManifestPath.data());
-    if (!loaded) {
-        EndWithUpdateFailure(hwnd);
-        return;
+        // The box could not be shown: the job goes on with the manifest the
+        // last good run kept, which must pass the same gate.
+        if (!gate.Admit(manifestPath, &manifest)) {
+            EndWithUpdateFailure(hwnd);
+            return;
+        }
     }
 
     std::wstring version = AnsiToWideWhole(ManifestVersion(manifest));
     CopyTextCut(versionText, kPathCapacity, version.c_str());
 
+    // Without manifest keys a "sha256" is not read at all, as before.
+    signedManifest = gate.RequiresSignature();
     PlanOutcome outcome = PlanDownloads(
         ManifestEntries(manifest), resourceBaseUrl, gameDir,
         [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
         [](const wchar_t* localPath, const char* expected) { return FileMatchesDigest(localPath, expected); },
-        &pendingFiles, &pendingDigests);
+        &pendingFiles, &pendingEntries);
     if (outcome != PlanOutcome::Ready) {
         // Nothing has been written or fetched for any entry.
         EndWithUpdateFailure(nullptr);
@@ -169,8 +164,8 @@ void SimpleWindow::RunDownloads()
     while (!pendingFiles.empty()) {
         const char* path = pendingFiles.front();
         pendingFiles.pop_front();
-        const char* expectedDigest = pendingDigests.front();
-        pendingDigests.pop_front();
+        const ManifestEntry entry = pendingEntries.front();
+        pendingEntries.pop_front();
         pendingCount.store(int(pendingFiles.size()), std::memory_order_release);
         // Created with the window whenever something is queued; a callback
         // is needed all the same to see failures and silent servers.
@@ -184,8 +179,8 @@ void SimpleWindow::RunDownloads()
         if (AnsiToWide(path, widePath, kPathCapacity) &&
             FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath)) {
             EnsureDirectory(target.parent);
-            fetched = FetchVerified(target.address, target.destination, target.partial, expectedDigest,
-                                    downloadCallback.get());
+            fetched = FetchVerified(target.address, target.destination, target.partial, entry.expectedDigest,
+                                    signedManifest ? entry.sha256 : nullptr, downloadCallback.get());
         }
         if (!fetched && ReportWorkerFailure())
             return;  // fetch nothing more; the main thread ends the process

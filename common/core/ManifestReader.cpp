@@ -1,5 +1,8 @@
 #include "ManifestReader.h"
 
+#include <cstdio>
+#include <memory>
+
 bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName)
 {
     if (!fileName)
@@ -9,10 +12,40 @@ bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName)
     return manifest.FirstChildElement() != nullptr;
 }
 
+bool ReadManifestFile(const char* fileName, std::string* bytes)
+{
+    bytes->clear();
+    if (!fileName)
+        return false;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName, "rb"), std::fclose);
+    if (!file)
+        return false;
+    char block[64 * 1024];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0)
+        bytes->append(block, got);
+    return !std::ferror(file.get());
+}
+
+bool ParseManifest(tinyxml2::XMLDocument& manifest, const char* bytes, size_t size)
+{
+    if (!bytes)
+        return false;
+    if (manifest.Parse(bytes, size) != tinyxml2::XML_SUCCESS)
+        return false;
+    return manifest.FirstChildElement() != nullptr;
+}
+
 const char* ManifestVersion(const tinyxml2::XMLDocument& manifest)
 {
     const tinyxml2::XMLElement* root = manifest.FirstChildElement();
     return root ? root->Attribute("version") : nullptr;
+}
+
+const char* ManifestSequence(const tinyxml2::XMLDocument& manifest)
+{
+    const tinyxml2::XMLElement* root = manifest.FirstChildElement();
+    return root ? root->Attribute("sequence") : nullptr;
 }
 
 std::vector<ManifestEntry> ManifestEntries(const tinyxml2::XMLDocument& manifest)
@@ -25,7 +58,7 @@ std::vector<ManifestEntry> ManifestEntries(const tinyxml2::XMLDocument& manifest
          entry = entry->NextSiblingElement()) {
         const char* path = entry->Attribute("path");
         if (path)
-            entries.push_back({path, entry->Attribute("ver")});
+            entries.push_back({path, entry->Attribute("ver"), entry->Attribute("sha256")});
     }
     return entries;
 }

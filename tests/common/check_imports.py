@@ -5,7 +5,8 @@ import subprocess
 import sys
 
 ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "oleaut32.dll",
-           "shell32.dll", "shlwapi.dll", "comctl32.dll", "urlmon.dll", "wininet.dll", "msvcrt.dll"}
+           "shell32.dll", "shlwapi.dll", "comctl32.dll", "urlmon.dll", "wininet.dll", "msvcrt.dll",
+           "bcrypt.dll", "crypt32.dll", "advapi32.dll"}
 # The Universal CRT's forwarders ship with Windows 10 and with every updated Windows 7.
 UCRT = re.compile(r"^api-ms-win-crt-[a-z0-9-]+\.dll$")
 

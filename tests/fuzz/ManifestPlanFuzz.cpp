@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     std::vector<ManifestEntry> entries = ManifestEntries(manifest);
     std::deque<const char*> pending{"sentinel"};
-    std::deque<const char*> digests{"sentinel"};
+    std::deque<ManifestEntry> digests{{"sentinel", nullptr}};
     // Every other file "matches", so both branches of the plan run.
     bool flip = false;
     PlanOutcome outcome = PlanDownloads(

@@ -23,10 +23,16 @@
 //                                       after; report their exit codes and the
 //                                       classes of their visible windows
 //
-// The exit status is 0 when the report was written, 2 on bad arguments and
-// 3 when the program could not be started.
+//   qal_test_driver trust-root CERT.der
+//       adds a certificate authority to the current user's "Root" store of
+//       the prefix it runs in (only ever a test's own prefix)
+//
+// The exit status is 0 when the report was written (the certificate was
+// added), 2 on bad arguments and 3 when the program could not be started
+// (the certificate could not be added).
 #include <windows.h>
 #include <tlhelp32.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -580,11 +586,33 @@ int Run(int argc, wchar_t** argv)
     return 0;
 }
 
+int TrustRoot(const wchar_t* certificatePath)
+{
+    FILE* f = _wfopen(certificatePath, L"rb");
+    if (!f)
+        return 3;
+    std::vector<unsigned char> der;
+    unsigned char block[4096];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, f)) > 0)
+        der.insert(der.end(), block, block + got);
+    std::fclose(f);
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    if (!store)
+        return 3;
+    BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), DWORD(der.size()),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(store, 0);
+    return added ? 0 : 3;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc >= 2 && std::wstring(argv[1]) == L"run")
         return Run(argc, argv);
+    if (argc == 3 && std::wstring(argv[1]) == L"trust-root")
+        return TrustRoot(argv[2]);
     return Usage();
 }

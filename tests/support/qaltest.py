@@ -6,12 +6,14 @@ qal_test_driver.exe. Environment (set by qal_add_test): QAL_BUILD_DIR,
 QAL_SOURCE_DIR, QAL_TARGET, QAL_WINE_RUN.
 """
 
+import base64
 import http.server
 import json
 import os
 import shutil
 import socket
 import socketserver
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -204,6 +206,55 @@ def kill_prefix_processes():
     subprocess.run(["wineserver", "-w"], env=env, timeout=60)
 
 
+def sign_manifest(body, private_key):
+    """body followed by its signature block, made by the openssl command alone
+    (SHA-256, ECDSA, DER, Base64), as an operator without qalManifest would."""
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", private_key], input=body,
+                               capture_output=True, check=True, timeout=60).stdout
+    return body + b"<!--signature:" + base64.b64encode(signature) + b"-->\n"
+
+
+def make_certificate_authority(directory, name):
+    """A throwaway certificate authority: (certificate PEM, key PEM) paths."""
+    key = os.path.join(directory, name + ".key")
+    cert = os.path.join(directory, name + ".crt")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "30", "-subj", "/CN=" + name, "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"],
+                   check=True, capture_output=True, timeout=120)
+    return cert, key
+
+
+def make_server_certificate(directory, authority, host="localhost"):
+    """A certificate for host signed by authority: (certificate PEM, key PEM)."""
+    ca_cert, ca_key = authority
+    key = os.path.join(directory, host + ".key")
+    request = os.path.join(directory, host + ".csr")
+    cert = os.path.join(directory, host + ".crt")
+    extensions = os.path.join(directory, host + ".ext")
+    with open(extensions, "w") as f:
+        f.write("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n" % host)
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
+                    "-subj", "/CN=" + host], check=True, capture_output=True, timeout=120)
+    subprocess.run(["openssl", "x509", "-req", "-in", request, "-CA", ca_cert, "-CAkey", ca_key,
+                    "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", extensions],
+                   check=True, capture_output=True, timeout=120)
+    return cert, key
+
+
+def trust_root(certificate_pem):
+    """Adds a certificate authority to the Root store of this test's prefix
+    (which must be the test's own: Wine cannot take it out again)."""
+    if not os.environ.get("QAL_WINEPREFIX"):
+        raise RuntimeError("trust_root needs a Wine prefix of the test's own (QAL_WINEPREFIX)")
+    der = certificate_pem + ".der"
+    subprocess.run(["openssl", "x509", "-in", certificate_pem, "-outform", "DER", "-out", der],
+                   check=True, capture_output=True, timeout=60)
+    result = run_windows(driver_exe(), "trust-root", win_path(der), timeout=120)
+    if result.returncode != 0:
+        raise RuntimeError("could not trust %s (%d)" % (certificate_pem, result.returncode))
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -323,9 +374,11 @@ class ResourceServer:
       "redirect_missing"  a 302 to a path the server does not have
       "refuse_after" serves the file, then stops listening (connections refused)
     default_mode applies to every path without its own mode.
+    tls=(certificate, key) serves HTTPS instead, TLS 1.2 at most (Wine's
+    client fails on a server that offers only 1.3).
     """
 
-    def __init__(self, port=0, root=None, files=None):
+    def __init__(self, port=0, root=None, files=None, tls=None):
         self.root = root
         self.files = dict(files or {})
         self.faults = {}
@@ -339,11 +392,18 @@ class ResourceServer:
         self.stopped = False
         self.httpd = _ThreadingServer(("127.0.0.1", port), _Handler)
         self.httpd.owner = self
+        self.scheme = "http"
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.maximum_version = ssl.TLSVersion.TLSv1_2
+            context.load_cert_chain(*tls)
+            self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+            self.scheme = "https"
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
 
     def url(self, path="/"):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def content_for(self, path):
         if path in self.files:

@@ -3,9 +3,16 @@ the middle of a run can fail, each followed by a good run that must heal the
 installation. For every case: the box and exit code, nothing written outside
 game\\ (and the updater's own download\\), the player's older copy intact, no
 partial file left, and after the good run every listed file matching its
-digest. The table lands in the build tree as fault-matrix.md."""
+digest. The table lands in the build tree as fault-matrix.md.
+
+An updater built with manifest keys is run against every way a manifest can
+fail its signature, sequence or digests; the HTTPS rows (HttpsRows, run in a
+Wine prefix of their own that trusts a throwaway authority) land in
+fault-matrix-https.md."""
+import base64
 import hashlib
 import os
+import re
 import shutil
 import sys
 
@@ -16,6 +23,10 @@ PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
 UPDATER = os.environ["QAL_UPDATER_EXE"]
 SHORT_STALL_UPDATER = os.environ["QAL_UPDATER_SHORT_STALL_EXE"]
 STUB = os.environ["QAL_STUB_CLIENT_EXE"]
+SIGNED_UPDATER = os.environ.get("QAL_UPDATER_SIGNED_EXE")
+HTTPS_UPDATER = os.environ.get("QAL_UPDATER_HTTPS_EXE")
+HTTPS_PORT = int(os.environ.get("QAL_TEST_HTTPS_PORT", "0"))
+KEY_DIR = os.environ.get("QAL_TEST_KEY_DIR", "")
 BASE = "/qal_lianyun/micro/"
 MANIFEST = BASE + "qupdater.xml"
 ARGS = 'http://127.0.0.1:9/login/entergame.htm?uid=1 "C:\\Orvane\\qalLogin.exe"'
@@ -52,8 +63,51 @@ def good_files():
     return files
 
 
+# The signed updater trusts "first" and "second"; "other" is nobody's.
+SEQUENCE = 1700000000
+
+
+def key(name):
+    return os.path.join(KEY_DIR, name + ".pem")
+
+
+def signed_body(sequence=SEQUENCE, sha256=None, version="9.9"):
+    """The manifest of the good files with sequence and sha256 attributes
+    (None: left out); sha256 maps a path to the value listed for it."""
+    sequence = "" if sequence is None else " sequence='%s'" % sequence
+    lines = ["<?xml version='1.0'?>", "<update version='%s'%s>" % (version, sequence)]
+    for path, data in GOOD.items():
+        digest = (sha256 or {}).get(path, hashlib.sha256(data).hexdigest())
+        attribute = "" if digest is None else " sha256='%s'" % digest
+        lines.append("  <file path='%s' ver='%s'%s/>" % (path, md5_upper(data), attribute))
+    lines.append("</update>")
+    return ("\n".join(lines) + "\n").encode("latin-1")
+
+
+def signed_files(manifest=None):
+    files = good_files()
+    files[MANIFEST] = manifest if manifest is not None else qaltest.sign_manifest(signed_body(), key("first"))
+    return files
+
+
+def lax_der(block_manifest):
+    """The same signature with a needless leading zero before r: BER, not DER."""
+    found = re.search(rb"<!--signature:([A-Za-z0-9+/=]+)-->", block_manifest)
+    der = bytearray(base64.b64decode(found.group(1)))
+    r_length = der[3]
+    der[3:4] = bytes([r_length + 1, 0])
+    der[1] += 1
+    return block_manifest[:found.start(1)] + base64.b64encode(bytes(der)) + block_manifest[found.end(1):]
+
+
+def random_signature(body):
+    """A signature block of the right shape whose r and s are anyone's."""
+    der = b"\x30\x44\x02\x20\x01" + os.urandom(31) + b"\x02\x20\x01" + os.urandom(31)
+    return body + b"<!--signature:" + base64.b64encode(der) + b"-->\n"
+
+
 class Installation:
-    def __init__(self, name, updater=UPDATER):
+    def __init__(self, name, updater=UPDATER, kept_manifest=None):
         self.root = qaltest.make_temp_dir("matrix-")
         self.dir = os.path.join(self.root, "Orvane Game")
         os.makedirs(os.path.join(self.dir, "game", "dir"))
@@ -63,6 +117,21 @@ class Installation:
             f.write(OLDER)
         with open(os.path.join(self.root, "beside the installation.txt"), "wb") as f:
             f.write(b"not the updater's\n")
+        if kept_manifest is not None:
+            # What the last good run kept.
+            os.makedirs(os.path.join(self.dir, "download"))
+            with open(self.kept_manifest_path(), "wb") as f:
+                f.write(kept_manifest)
+
+    def kept_manifest_path(self):
+        return os.path.join(self.dir, "download", "qupdater.xml")
+
+    def kept_manifest(self):
+        try:
+            with open(self.kept_manifest_path(), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
 
     def snapshot_outside(self):
         """{path: bytes} of every file under the test's root except game\\ and
@@ -125,9 +194,12 @@ class FaultMatrix(qaltest.unittest.TestCase):
             f.write("\n".join(lines) + "\n")
         print("\n".join(lines))
 
-    def run_case(self, name, files, fault_path=None, mode=None, expect=FAILED, no_server=False):
+    def run_case(self, name, files, fault_path=None, mode=None, expect=FAILED, no_server=False,
+                 updater=None, heal_files=None, kept_manifest=None, manifest_refused=True):
         # A silent server is given up on after a few seconds, not 60.
-        install = Installation(name, SHORT_STALL_UPDATER if mode == "stall" else UPDATER)
+        if updater is None:
+            updater = SHORT_STALL_UPDATER if mode == "stall" else UPDATER
+        install = Installation(name, updater, kept_manifest)
         before = install.snapshot_outside()
         if no_server:
             report = install.run()
@@ -141,9 +213,11 @@ class FaultMatrix(qaltest.unittest.TestCase):
         older = install.read(MIDDLE)
         older_state = "intact" if older == OLDER else ("replaced" if older == GOOD[MIDDLE] else "DAMAGED")
         partials = len(install.partials())
+        kept_after = install.kept_manifest()
 
-        install.use(UPDATER)
-        with qaltest.ResourceServer(port=PORT, files=good_files()):
+        if updater != SIGNED_UPDATER:
+            install.use(UPDATER)
+        with qaltest.ResourceServer(port=PORT, files=heal_files or good_files()):
             healing = install.run()
         healed = (healing["exit_code"] == 0 and not healing["boxes"]
                   and all(install.read(p) == d for p, d in GOOD.items()) and not install.partials())
@@ -153,6 +227,8 @@ class FaultMatrix(qaltest.unittest.TestCase):
         self.assertEqual(outside, 0, name)
         self.assertEqual(older_state, "replaced" if expect.endswith("/ 0") else "intact", name)
         self.assertEqual(partials, 0, name)
+        if kept_manifest is not None and manifest_refused:
+            self.assertEqual(kept_after, kept_manifest, name + ": the kept manifest was touched")
         self.assertTrue(healed, (name, healing))
 
     def test_the_manifest_fails_in_transfer(self):
@@ -203,6 +279,102 @@ class FaultMatrix(qaltest.unittest.TestCase):
                           len(install.partials()), "yes" if report["exit_code"] == 0 else "NO"))
         self.assertEqual(outcome, "no box / 0")
         self.assertEqual(server.paths_requested(), [MANIFEST])
+
+
+    @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
+    def test_a_signed_updater_runs_only_what_its_keys_signed(self):
+        # The last good run kept a genuine manifest of the same sequence.
+        kept = qaltest.sign_manifest(signed_body(), key("first"))
+        good = qaltest.sign_manifest(signed_body(), key("first"))
+        unsigned = signed_body()
+        changed = bytearray(good)
+        changed[changed.index(b"version='9.9'") + 11] ^= 1  # 9.9 becomes 9.8 after signing
+        wrong_sha = {MIDDLE: hashlib.sha256(OLDER).hexdigest()}
+        cases = [("signed: no signature", unsigned, FAILED),
+                 ("signed: a signature by nobody's key", random_signature(unsigned), FAILED),
+                 ("signed: the genuine signature in lax DER", lax_der(good), FAILED),
+                 ("signed: by a key not built in", qaltest.sign_manifest(unsigned, key("other")), FAILED),
+                 ("signed: a byte changed after signing", bytes(changed), FAILED),
+                 ("signed: a sequence below the kept one",
+                  qaltest.sign_manifest(signed_body(SEQUENCE - 1), key("first")), FAILED),
+                 ("signed: no sequence", qaltest.sign_manifest(signed_body(None), key("first")), FAILED),
+                 ("signed: an entry without sha256",
+                  qaltest.sign_manifest(signed_body(sha256={"c.dat": None}), key("first")), FAILED),
+                 ("signed: a file whose MD5 matches and SHA-256 does not",
+                  qaltest.sign_manifest(signed_body(sha256=wrong_sha), key("first")), FAILED),
+                 ("signed: a later manifest by the second key (rotation)",
+                  qaltest.sign_manifest(signed_body(SEQUENCE + 1), key("second")), "no box / 0")]
+        for name, manifest, expect in cases:
+            with self.subTest(case=name):
+                # The manifest is refused, and the last good one kept, in
+                # all but the last two rows.
+                self.run_case(name, signed_files(manifest), expect=expect, updater=SIGNED_UPDATER,
+                              manifest_refused=cases.index((name, manifest, expect)) < len(cases) - 2,
+                              heal_files=signed_files(qaltest.sign_manifest(signed_body(SEQUENCE + 1),
+                                                                            key("first"))),
+                              kept_manifest=kept)
+
+    @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
+    def test_an_updater_without_keys_ignores_signatures(self):
+        # The unsigned rules: the sha256 the manifest lists is not read.
+        manifest = qaltest.sign_manifest(signed_body(sha256={MIDDLE: "0" * 64}), key("other"))
+        self.run_case("unsigned updater: a signed manifest with a wrong sha256", signed_files(manifest),
+                      expect="no box / 0")
+
+
+class HttpsRows(qaltest.unittest.TestCase):
+    """An updater whose base address is https://localhost:PORT/: a whole
+    update through a certificate its prefix trusts, and a failure that
+    changes nothing through one it does not."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not HTTPS_UPDATER:
+            raise qaltest.unittest.SkipTest("no updater built with an HTTPS address")
+        cls.certs = qaltest.make_temp_dir("certs-")
+        trusted = qaltest.make_certificate_authority(cls.certs, "Orvane test authority")
+        os.makedirs(os.path.join(cls.certs, "trusted"))
+        os.makedirs(os.path.join(cls.certs, "untrusted"))
+        cls.trusted = qaltest.make_server_certificate(os.path.join(cls.certs, "trusted"), trusted)
+        stranger = qaltest.make_certificate_authority(cls.certs, "Nobody's authority")
+        cls.untrusted = qaltest.make_server_certificate(os.path.join(cls.certs, "untrusted"), stranger)
+        qaltest.trust_root(trusted[0])
+        cls.rows = []
+
+    @classmethod
+    def tearDownClass(cls):
+        lines = ["| case | outcome | bytes outside `game\\` | older copy | partial files |", "|---|---|---|---|---|"]
+        lines += ["| %s | %s | %d | %s | %d |" % row for row in cls.rows]
+        with open(qaltest.build_path("fault-matrix-https.md"), "w", encoding="utf-8") as f:
+            f.write("HTTPS (%s), produced by tests/updater/fault_matrix_test.py\n\n" % qaltest.TARGET)
+            f.write("\n".join(lines) + "\n")
+        print("\n".join(lines))
+
+    def run_over(self, name, tls):
+        install = Installation(name, HTTPS_UPDATER)
+        before = install.snapshot_outside()
+        with qaltest.ResourceServer(port=HTTPS_PORT, files=good_files(), tls=tls) as server:
+            report = install.run()
+        older = install.read(MIDDLE)
+        state = "intact" if older == OLDER else ("replaced" if older == GOOD[MIDDLE] else "DAMAGED")
+        row = (name, outcome_of(report), changed_bytes(before, install.snapshot_outside()), state,
+               len(install.partials()))
+        self.rows.append(row)
+        return row, install, server
+
+    def test_a_whole_update_over_https(self):
+        row, install, server = self.run_over("https: trusted certificate", self.trusted)
+        self.assertEqual(row[1:], ("no box / 0", 0, "replaced", 0), row)
+        self.assertTrue(all(install.read(p) == d for p, d in GOOD.items()))
+        self.assertEqual(sorted(server.paths_requested()), sorted(good_files()))
+        self.assertTrue(os.path.exists(os.path.join(install.dir, "game", "launch-record.txt")))
+
+    def test_an_untrusted_certificate_changes_nothing(self):
+        row, install, server = self.run_over("https: untrusted certificate", self.untrusted)
+        self.assertEqual(row[1:], (FAILED, 0, "intact", 0), row)
+        self.assertEqual(server.paths_requested(), [])
+        self.assertIsNone(install.kept_manifest())
+        self.assertFalse(os.path.exists(os.path.join(install.dir, "game", "launch-record.txt")))
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, con
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
                           const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<const char*>* pendingDigests)
+                          std::deque<ManifestEntry>* pendingEntries)
 {
     wchar_t path[kPathCapacity];
     DownloadTarget target;
@@ -37,7 +37,7 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         return PlanOutcome::UnformablePath;
 
     std::deque<const char*> queued;
-    std::deque<const char*> queuedDigests;
+    std::deque<ManifestEntry> queuedEntries;
     for (const ManifestEntry& entry : entries) {
         widen(entry.path, path, kPathCapacity);
         FormDestination(target.destination, kPathCapacity, gameDir, path);
@@ -46,10 +46,10 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         if (!FormDownloadTarget(&target, resourceBase, gameDir, path))
             return PlanOutcome::UnformablePath;
         queued.push_back(entry.path);
-        queuedDigests.push_back(entry.expectedDigest);
+        queuedEntries.push_back(entry);
     }
     *pending = std::move(queued);
-    if (pendingDigests)
-        *pendingDigests = std::move(queuedDigests);
+    if (pendingEntries)
+        *pendingEntries = std::move(queuedEntries);
     return PlanOutcome::Ready;
 }

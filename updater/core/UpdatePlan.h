@@ -35,9 +35,9 @@ enum class PlanOutcome {
 
 // Checks every entry's path before looking at any file, then queues, in
 // manifest order, the path text of each entry whose local copy does not
-// match, and (when asked for) its expected digest text in step. Nothing is
-// queued unless the outcome is Ready.
+// match, and (when asked for) the entry itself in step, whose digests prove
+// the download. Nothing is queued unless the outcome is Ready.
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
                           const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<const char*>* pendingDigests = nullptr);
+                          std::deque<ManifestEntry>* pendingEntries = nullptr);
