@@ -1,6 +1,7 @@
 """The programs' main job on this machine, under Wine, from the player's click
 to the game: an operator publishes a game with qalManifest on a local
-resource server; the player's launcher shows its skin with the login page; a
+resource server, signed with the key the updater was built with; the
+player's launcher shows its skin with the login page; a
 click on the page's entry link hands off to the updater, which fetches the
 game with its progress window and starts the micro-client it just fetched.
 Each step is photographed once its window is up and painted; a picture that
@@ -11,9 +12,10 @@ control (tests/wholeroad), registered only in the demo's own Wine prefix: it
 shows the page's heading and link and follows the link when clicked. From
 the launcher's navigation listener on, everything is the shipped code.
 
-  demo.py --tree WINDOWS_BUILD_DIR --out DIR
-Run through scripts/demo.sh, which sets up, builds what is needed and passes
-these."""
+  demo.py --tree WINDOWS_BUILD_DIR --out DIR --private-key PEM --public-key PEM
+          [--updater RELATIVE_EXE]
+Run through scripts/demo.sh, which sets up, makes a throwaway key pair,
+builds what is needed with its public key and passes these."""
 import argparse
 import hashlib
 import os
@@ -45,6 +47,10 @@ def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tree", required=True, help="the x86_64 Windows build tree holding the programs")
     parser.add_argument("--out", required=True, help="where the installation and the screenshots go")
+    parser.add_argument("--private-key", required=True, help="the operator's key that signs the manifest")
+    parser.add_argument("--public-key", required=True, help="its public half, built into the updater")
+    parser.add_argument("--updater", default="updater/qalUpdate.exe",
+                        help="the updater in the tree built with that public key")
     return parser.parse_args()
 
 
@@ -76,8 +82,9 @@ def program(tree, relative):
     return path
 
 
-def publish_game(qaltest, tree, served):
-    """The operator's side: a game tree and its manifest made by qalManifest."""
+def publish_game(qaltest, tree, served, private_key, public_key):
+    """The operator's side: a game tree and its manifest made and signed by
+    qalManifest."""
     game = os.path.join(served, BASE.strip("/"), "game")
     files = {"PelMicroLauncher.exe": None}
     for i, name in enumerate(["data\\maps\\town.dat", "data\\maps\\forest.dat", "data\\sound\\theme.ogg",
@@ -94,20 +101,21 @@ def publish_game(qaltest, tree, served):
     tool = program(tree, "tools/qalManifest/qalManifest.exe")
     manifest = os.path.join(served, BASE.strip("/"), "qupdater.xml")
     made = qaltest.run_windows(tool, "build", qaltest.win_path(game), "--version", "1.0.3",
-                               "-o", qaltest.win_path(manifest), timeout=600)
+                               "--sign", qaltest.win_path(private_key), "-o", qaltest.win_path(manifest), timeout=600)
     if made.returncode != 0:
         raise DemoFailed("qalManifest build failed: %s" % (made.stdout + made.stderr).decode(errors="replace"))
-    checked = qaltest.run_windows(tool, "verify", qaltest.win_path(manifest), qaltest.win_path(game), timeout=600)
+    checked = qaltest.run_windows(tool, "verify", qaltest.win_path(manifest), qaltest.win_path(game),
+                                  "--public-key", qaltest.win_path(public_key), timeout=600)
     if checked.returncode != 0:
         raise DemoFailed("qalManifest verify failed: %s" % (checked.stdout + checked.stderr).decode(errors="replace"))
     return game, manifest
 
 
-def install_launcher(tree, install, port):
+def install_launcher(tree, install, port, updater):
     """The player's side, as installed."""
     os.makedirs(install)
     shutil.copy(program(tree, "launcher/qalLogin.exe"), install)
-    shutil.copy(program(tree, "updater/qalUpdate.exe"), install)
+    shutil.copy(program(tree, updater), os.path.join(install, "qalUpdate.exe"))
     config = ("[config]\r\nname=Orvane\r\nloginURL=http://127.0.0.1:%d%s\r\nwebEnter=\r\n"
               "urlBase=http://127.0.0.1:%d%s\r\n") % (port, LOGIN_PAGE, port, BASE)
     with open(os.path.join(install, "wdConfig.ini"), "w", encoding="ascii") as f:
@@ -231,11 +239,11 @@ def main():
     print("demo: Wine prefix %s (the first run boots it)" % qaltest.wine_prefix(), flush=True)
     register_stand_in_browser(qaltest, tree)
     served = os.path.join(out, "server")
-    _, manifest = publish_game(qaltest, tree, served)
-    print("operator: qalManifest built %s and verified it against the game tree" % os.path.relpath(manifest, out),
-          flush=True)
+    _, manifest = publish_game(qaltest, tree, served, args.private_key, args.public_key)
+    print("operator: qalManifest built and signed %s and verified it against the game tree"
+          % os.path.relpath(manifest, out), flush=True)
     install = os.path.join(out, "Orvane Game")
-    install_launcher(tree, install, port)
+    install_launcher(tree, install, port, args.updater)
     entry = "http://127.0.0.1:%d/login/entergame.htm?user=demo&key=7f3a" % port
     page = ('<html><head><meta charset="utf-8"></head><body><h1>Orvane \xb7 \u767b\u5f55</h1>'
             '<a id="enter" data-follow="click" href="%s">\u8fdb\u5165\u6e38\u620f \xbb Enter the game</a>'

@@ -1,8 +1,10 @@
 """qalManifest.exe under Wine publishes a tree, and the real qalUpdate.exe on
 an installation holding exactly that tree finds every file current: it asks
 for the manifest only and starts the micro-client."""
+import base64
 import os
 import shutil
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
@@ -10,6 +12,8 @@ import qaltest  # noqa: E402
 
 PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
 UPDATER = os.environ["QAL_UPDATER_EXE"]
+SIGNED_UPDATER = os.environ["QAL_UPDATER_SIGNED_EXE"]
+KEY_DIR = os.environ["QAL_TEST_KEY_DIR"]
 STUB = os.environ["QAL_STUB_CLIENT_EXE"]
 TOOL = os.environ["QAL_MANIFEST_EXE"]
 MANIFEST = "/qal_lianyun/micro/qupdater.xml"
@@ -22,13 +26,13 @@ class Install:
     """An installation (with a blank in its path) of the updater whose game
     directory holds the stub micro-client and the given files."""
 
-    def __init__(self, files):
+    def __init__(self, files, updater=UPDATER):
         self.root = qaltest.make_temp_dir("manifest-")
         self.dir = os.path.join(self.root, "Orvane Game")
         self.cwd = os.path.join(self.root, "start here")
         os.makedirs(self.cwd)
         os.makedirs(self.game())
-        shutil.copy(UPDATER, os.path.join(self.dir, "qalUpdate.exe"))
+        shutil.copy(updater, os.path.join(self.dir, "qalUpdate.exe"))
         shutil.copy(STUB, self.game("PelMicroLauncher.exe"))
         for path, data in files.items():
             self.put(path, data)
@@ -79,6 +83,50 @@ class ManifestRoundTrip(qaltest.unittest.TestCase):
         changed = tool("verify", qaltest.win_path(manifest), qaltest.win_path(install.game()))
         self.assertEqual(changed.returncode, 1)
         self.assertEqual(changed.stdout.decode().split(), ["different:", "data\\deep\\z.dat"])
+
+    def test_keys_made_and_manifests_signed_with_the_system_crypto(self):
+        install = Install({"data/z.dat": os.urandom(70000), "数据/地图.dat": b"map"}, SIGNED_UPDATER)
+        keys = os.path.join(install.root, "keys")
+        os.makedirs(keys)
+        private, public = os.path.join(keys, "new.pem"), os.path.join(keys, "new.pub.pem")
+        made = tool("keygen", qaltest.win_path(private), qaltest.win_path(public))
+        self.assertEqual(made.returncode, 0, made.stdout)
+        again = tool("keygen", qaltest.win_path(private), qaltest.win_path(os.path.join(keys, "x.pem")))
+        self.assertEqual(again.returncode, 1)
+        self.assertEqual(sorted(os.listdir(keys)), ["new.pem", "new.pub.pem"])
+        derived = subprocess.run(["openssl", "pkey", "-in", private, "-pubout"], capture_output=True, timeout=60)
+        with open(public, "rb") as f:
+            self.assertEqual(derived.stdout, f.read())
+
+        # Signed with a new key: openssl agrees, verify too.
+        manifest = os.path.join(install.root, "qupdater.xml")
+        game = qaltest.win_path(install.game())
+        built = tool("build", game, "--version", "2", "--sign", qaltest.win_path(private), "-o", qaltest.win_path(manifest))
+        self.assertEqual(built.returncode, 0, built.stdout)
+        with open(manifest, "rb") as f:
+            body = f.read()
+        at = body.rindex(b"<!--signature:")
+        with open(manifest + ".sig", "wb") as f:
+            f.write(base64.b64decode(body[at + 14:body.rindex(b"-->")]))
+        with open(manifest + ".body", "wb") as f:
+            f.write(body[:at])
+        checked = subprocess.run(["openssl", "dgst", "-sha256", "-verify", public, "-signature", manifest + ".sig",
+                                  manifest + ".body"], capture_output=True, timeout=60)
+        self.assertEqual(checked.stdout, b"Verified OK\n")
+        verified = tool("verify", qaltest.win_path(manifest), game, "--public-key", qaltest.win_path(public))
+        self.assertEqual((verified.returncode, verified.stdout), (0, b"signature: good\n"))
+
+        # Signed with a key the updater trusts, the tree is current for it.
+        built = tool("build", game, "--version", "2", "--sign", qaltest.win_path(os.path.join(KEY_DIR, "second.pem")),
+                     "-o", qaltest.win_path(manifest))
+        self.assertEqual(built.returncode, 0, built.stdout)
+        with open(manifest, "rb") as f:
+            body = f.read()
+        with qaltest.ResourceServer(port=PORT, files={MANIFEST: body}) as server:
+            report = install.run_updater()
+        self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
+        self.assertEqual(server.paths_requested(), [MANIFEST])
+        self.assertTrue(os.path.exists(install.game("launch-record.txt")), "micro-client not started")
 
     def test_names_windows_cannot_take_are_refused(self):
         # Wine shows a Unix link to a directory as a reparse point.

@@ -15,8 +15,14 @@ class Demo(qaltest.unittest.TestCase):
         prefix = os.environ["QAL_WINEPREFIX"]
         shutil.rmtree(prefix, ignore_errors=True)
         out = qaltest.make_temp_dir("demo-")
+        # Signed as demo.sh signs, with the test build's updater that trusts
+        # the test key.
+        keys = os.environ["QAL_TEST_KEY_DIR"]
         run = subprocess.run([sys.executable, os.path.join(qaltest.SOURCE_DIR, "scripts", "demo.py"),
-                              "--tree", qaltest.BUILD_DIR, "--out", out],
+                              "--tree", qaltest.BUILD_DIR, "--out", out,
+                              "--private-key", os.path.join(keys, "first.pem"),
+                              "--public-key", os.path.join(keys, "first.pub.pem"),
+                              "--updater", "updater/qalUpdate_signed.exe"],
                              capture_output=True, text=True, timeout=800)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         sizes = {"launcher.png": (1221, 739), "updater.png": (810, 340)}

@@ -1,15 +1,19 @@
 #include "ManifestTool.h"
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 
 #include "CodePage.h"
 #include "CommandLine.h"
 #include "FileHashing.h"
+#include "ManifestReader.h"
+#include "ManifestSignature.h"
 #include "ManifestWriter.h"
 #include "NameRules.h"
 #include "Platform.h"
 #include "Progress.h"
+#include "SignatureCrypto.h"
 #include "TextCoding.h"
 #include "TreeListing.h"
 #include "VerifyReport.h"
@@ -21,6 +25,9 @@
 namespace {
 
 const char kDefaultBaseUrl[] = QAL_RESOURCE_BASE_URL;
+// A key file is a few hundred bytes; a manifest of 100,000 entries about 12 MB.
+const size_t kKeyFileLimit = 64 * 1024;
+const size_t kManifestLimit = size_t(1) << 30;
 
 void Say(const std::string& text)
 {
@@ -41,7 +48,7 @@ std::string Shown(const std::string& listedPath)
 // Digests one listed file into *digest, feeding the progress line; says
 // why and answers false when the file cannot be read.
 bool DigestListedFile(const ListedFile& file, const std::string& shownPath, std::vector<unsigned char>& buffer,
-                      ProgressLine* progress, std::string* digest)
+                      ProgressLine* progress, std::string* digest, std::string* sha256 = nullptr)
 {
     std::string error;
     std::unique_ptr<InputFile> input = OpenInputFile(file.source, &error);
@@ -50,7 +57,7 @@ bool DigestListedFile(const ListedFile& file, const std::string& shownPath, std:
                                          if (progress)
                                              progress->AddBytes(bytes);
                                      },
-                                     &error);
+                                     &error, sha256);
     if (progress)
         progress->FileDone();
     if (!read) {
@@ -59,6 +66,35 @@ bool DigestListedFile(const ListedFile& file, const std::string& shownPath, std:
         Say("cannot read " + shownPath + ": " + error);
     }
     return read;
+}
+
+bool ReadPrivateKey(const std::string& path, P256PrivateKey* key)
+{
+    std::string text, why;
+    bool read = ReadWholeFile(path, kKeyFileLimit, &text, &why) && ReadP256PrivateKeyPem(text, key, &why);
+    std::fill(text.begin(), text.end(), '\0');
+    if (!read)
+        Say(path + ": " + why);
+    return read;
+}
+
+bool ReadPublicKey(const std::string& path, P256PublicKey* key)
+{
+    std::string text, why;
+    if (ReadWholeFile(path, kKeyFileLimit, &text, &why) && ReadP256PublicKeyPem(text, key, &why))
+        return true;
+    Say(path + ": " + why);
+    return false;
+}
+
+bool SignedByAny(const std::vector<P256PublicKey>& keys, const std::string& bytes, size_t size,
+                 const EcdsaSignature& signature)
+{
+    for (const P256PublicKey& key : keys) {
+        if (VerifyP256Sha256(key, reinterpret_cast<const unsigned char*>(bytes.data()), size, signature))
+            return true;
+    }
+    return false;
 }
 
 std::unique_ptr<ProgressLine> StartProgress(uint64_t files, uint64_t bytes)
@@ -79,6 +115,12 @@ int RunBuild(const ToolOptions& options)
     if (!EncodeExactly(*codePage, options.version, &versionBytes))
         return UsageError("code page " + std::to_string(options.codePage) + " cannot carry the version \"" +
                           ShowableName(options.version) + "\" exactly");
+    // The key is read before any file, so a wrong one costs no hashing.
+    const bool sign = !options.signingKey.empty();
+    P256PrivateKey key;
+    if (sign && !ReadPrivateKey(options.signingKey, &key))
+        return 1;
+    const uint64_t sequence = options.haveSequence ? options.sequence : uint64_t(std::time(nullptr));
     UpdaterSite site;
     if (!FormUpdaterSite(options.installDir, options.baseUrl, &site))
         return UsageError("the installation directory \"" + ShowableName(options.installDir) +
@@ -124,9 +166,9 @@ int RunBuild(const ToolOptions& options)
     lines.reserve(listing.files.size());
     bool allRead = true;
     for (const ListedFile& file : listing.files) {
-        std::string digest;
-        if (DigestListedFile(file, file.path, buffer, progress.get(), &digest))
-            lines.push_back({file.path, digest});
+        std::string digest, sha256;
+        if (DigestListedFile(file, file.path, buffer, progress.get(), &digest, sign ? &sha256 : nullptr))
+            lines.push_back({file.path, digest, sha256});
         else
             allRead = false;
     }
@@ -138,10 +180,22 @@ int RunBuild(const ToolOptions& options)
     }
 
     std::string manifest, failed;
-    if (!ComposeManifest(*codePage, options.version, lines, &manifest, &failed)) {
+    if (!ComposeManifest(*codePage, options.version, lines, &manifest, &failed, sign ? &sequence : nullptr)) {
         Say("code page " + std::to_string(options.codePage) + " cannot carry \"" + ShowableName(failed) +
             "\"; no manifest written");
         return 1;
+    }
+    if (sign) {
+        // Checked against its own public half before anything is written:
+        // a signature the updater would refuse is never published.
+        EcdsaSignature signature;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(manifest.data());
+        if (!SignP256Sha256(key, bytes, manifest.size(), &signature) ||
+            !VerifyP256Sha256(key.publicKey, bytes, manifest.size(), signature)) {
+            Say(options.signingKey + ": the system could not sign with this key; no manifest written");
+            return 1;
+        }
+        manifest += FormatSignatureBlock(signature);
     }
     if (options.output.empty()) {
         if (!WriteBytes(manifest)) {
@@ -154,7 +208,8 @@ int RunBuild(const ToolOptions& options)
     }
     if (ErrorIsTerminal())
         Say("listed " + std::to_string(lines.size()) + " files, " + FormatMegabytes(totalBytes) +
-            (options.output.empty() ? std::string() : ", in " + options.output));
+            (options.output.empty() ? std::string() : ", in " + options.output) +
+            (sign ? ", signed, sequence " + std::to_string(sequence) : std::string()));
     return 0;
 }
 
@@ -164,9 +219,41 @@ int RunVerify(const ToolOptions& options)
     std::unique_ptr<CodePage> codePage = OpenCodePage(options.codePage, &error);
     if (!codePage)
         return UsageError(error);
-    tinyxml2::XMLDocument document;
-    if (!LoadManifestFile(document, options.manifest, &error)) {
+    const bool signedRules = !options.publicKeys.empty();
+    std::vector<P256PublicKey> keys(options.publicKeys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (!ReadPublicKey(options.publicKeys[i], &keys[i]))
+            return 1;
+    }
+
+    std::string bytes;
+    if (!ReadWholeFile(options.manifest, kManifestLimit, &bytes, &error)) {
         Say(options.manifest + ": " + error);
+        return 1;
+    }
+    // A signing updater reads only the bytes the signature covers.
+    size_t readLength = bytes.size();
+    std::string signatureLine;
+    if (signedRules) {
+        EcdsaSignature signature;
+        switch (SplitSignedManifest(bytes.data(), bytes.size(), &readLength, &signature)) {
+        case SignatureBlock::Missing:
+            readLength = bytes.size();
+            signatureLine = "signature: missing";
+            break;
+        case SignatureBlock::Malformed:
+            signatureLine = "signature: bad";
+            break;
+        case SignatureBlock::Present:
+            signatureLine = SignedByAny(keys, bytes, readLength, signature) ? "signature: good" : "signature: bad";
+            break;
+        }
+    }
+    tinyxml2::XMLDocument document;
+    if (!ParseManifest(document, bytes.data(), readLength)) {
+        if (!signatureLine.empty())
+            WriteText(OutputStream::Standard, signatureLine + "\n");
+        Say(options.manifest + ": " + DescribeLoadFailure(document));
         return 1;
     }
     TreeListing listing;
@@ -175,7 +262,12 @@ int RunVerify(const ToolOptions& options)
         return 1;
     }
 
-    VerifyPlan plan = PlanVerify(ManifestEntries(document), listing, *codePage);
+    VerifyPlan plan = PlanVerify(ManifestEntries(document), listing, *codePage, signedRules);
+    if (signedRules) {
+        std::string sequence = SequenceFinding(ManifestSequence(document));
+        if (!sequence.empty())
+            plan.findings.push_back(sequence);
+    }
     uint64_t totalBytes = 0;
     for (const VerifyPlan::Check& check : plan.checks)
         totalBytes += listing.files[check.file].size;
@@ -183,16 +275,21 @@ int RunVerify(const ToolOptions& options)
     std::vector<unsigned char> buffer(kReadBlockSize);
     bool allRead = true;
     for (const VerifyPlan::Check& check : plan.checks) {
-        std::string digest;
-        if (!DigestListedFile(listing.files[check.file], check.path, buffer, progress.get(), &digest))
+        std::string digest, sha256;
+        if (!DigestListedFile(listing.files[check.file], check.path, buffer, progress.get(), &digest,
+                              check.sha256.empty() ? nullptr : &sha256))
             allRead = false;
         else if (digest != check.expected)
             plan.findings.push_back("different: " + check.path);
+        else if (sha256 != check.sha256)
+            plan.findings.push_back("different: " + check.path + " (its SHA-256)");
     }
     if (progress)
         progress->Clear();
 
     SortFindings(&plan.findings);
+    if (!signatureLine.empty())
+        plan.findings.insert(plan.findings.begin(), signatureLine);
     bool written = true;
     for (const std::string& finding : plan.findings)
         written = WriteText(OutputStream::Standard, finding + "\n") && written;
@@ -200,9 +297,38 @@ int RunVerify(const ToolOptions& options)
         Say("cannot write the findings to standard output");
         return 1;
     }
-    if (ErrorIsTerminal() && plan.findings.empty() && allRead)
+    const bool good = plan.findings.size() == (signatureLine.empty() ? 0 : 1) &&
+                      (!signedRules || signatureLine == "signature: good");
+    if (ErrorIsTerminal() && good && allRead)
         Say("all " + std::to_string(plan.checks.size()) + " listed files match");
-    return plan.findings.empty() && allRead ? 0 : 1;
+    return good && allRead ? 0 : 1;
+}
+
+// A new key pair; the private half is written first and taken away again
+// when the public half cannot be written, so a failure leaves nothing.
+int RunKeygen(const ToolOptions& options)
+{
+    P256PrivateKey key;
+    if (!GenerateP256Key(&key)) {
+        Say("the system could not make an ECDSA P-256 key pair");
+        return 1;
+    }
+    std::string privateText = WriteP256PrivateKeyPem(key), error;
+    bool privateWritten = WriteNewFile(options.privateKeyOut, privateText, true, &error);
+    std::fill(privateText.begin(), privateText.end(), '\0');
+    if (!privateWritten) {
+        Say(options.privateKeyOut + ": " + error + "; no key written");
+        return 1;
+    }
+    if (!WriteNewFile(options.publicKeyOut, WriteP256PublicKeyPem(key.publicKey), false, &error)) {
+        RemoveFile(options.privateKeyOut);
+        Say(options.publicKeyOut + ": " + error + "; no key written");
+        return 1;
+    }
+    if (ErrorIsTerminal())
+        Say("wrote the private key " + options.privateKeyOut + " (keep it off the servers) and the public key " +
+            options.publicKeyOut + " (build the updater with it)");
+    return 0;
 }
 
 }  // namespace
@@ -219,6 +345,8 @@ int RunManifestTool(const std::vector<std::string>& args)
         return RunBuild(parsed.options);
     case ToolOptions::Command::Verify:
         return RunVerify(parsed.options);
+    case ToolOptions::Command::Keygen:
+        return RunKeygen(parsed.options);
     }
     return 2;
 }

@@ -12,10 +12,8 @@
 
 #include "CodePage.h"
 #include "FileHashing.h"
-#include "ManifestReader.h"
 #include "Platform.h"
 #include "TreeListing.h"
-#include "VerifyReport.h"
 
 namespace {
 
@@ -335,10 +333,68 @@ bool ErrorIsTerminal()
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool LoadManifestFile(tinyxml2::XMLDocument& document, const std::string& path, std::string* error)
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error)
 {
-    if (LoadManifest(document, path.c_str()))
-        return true;
-    *error = DescribeLoadFailure(document);
-    return false;
+    content->clear();
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0) {
+        *error = "cannot be opened: " + ErrnoText(errno);
+        return false;
+    }
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(descriptor);
+        *error = "cannot be opened: not a regular file";
+        return false;
+    }
+    char block[64 * 1024];
+    for (;;) {
+        ssize_t got = read(descriptor, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = "cannot be read: " + ErrnoText(errno);
+            close(descriptor);
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (content->size() + size_t(got) > maxBytes) {
+            *error = "is larger than " + std::to_string(maxBytes) + " bytes";
+            close(descriptor);
+            return false;
+        }
+        content->append(block, size_t(got));
+    }
+    close(descriptor);
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, const std::string& content, bool ownerOnly, std::string* error)
+{
+    int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, ownerOnly ? 0600 : 0644);
+    if (descriptor < 0) {
+        *error = errno == EEXIST ? "already exists (never overwritten)" : "cannot be created: " + ErrnoText(errno);
+        return false;
+    }
+    // The mode above is narrowed by the umask; an owner-only file must not
+    // be widened by it either, so it is set once more.
+    bool written = (!ownerOnly || fchmod(descriptor, 0600) == 0) && WriteAll(descriptor, content.data(), content.size()) &&
+                   fsync(descriptor) == 0;
+    int writeError = errno;
+    if (close(descriptor) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        unlink(path.c_str());
+        *error = "cannot be written: " + ErrnoText(writeError);
+        return false;
+    }
+    return true;
+}
+
+void RemoveFile(const std::string& path)
+{
+    unlink(path.c_str());
 }

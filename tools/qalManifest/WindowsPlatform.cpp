@@ -2,18 +2,18 @@
 // extended-length paths, the Win32 code page converters, wide file names and
 // the console.
 #include <windows.h>
+#include <sddl.h>
 
 #include <climits>
 #include <utility>
+#include <vector>
 
 #include "CodePage.h"
 #include "FileHashing.h"
-#include "ManifestReader.h"
 #include "Platform.h"
 #include "ScopedHandles.h"
 #include "TextCoding.h"
 #include "TreeListing.h"
-#include "VerifyReport.h"
 
 namespace {
 
@@ -254,24 +254,48 @@ bool WriteHandle(HANDLE handle, const char* data, size_t size)
     return true;
 }
 
-// The 8-bit name fopen needs in the ANSI code page: the name itself when the
-// code page carries it exactly, else its short (8.3) form.
-bool RuntimeFileName(const std::string& path, std::string* name)
-{
-    WindowsCodePage ansi(GetACP());
-    if (EncodeExactly(ansi, path, name))
-        return true;
-    std::wstring wide = Wide(path);
-    DWORD needed = GetShortPathNameW(wide.c_str(), nullptr, 0);
-    if (needed == 0)
-        return false;
-    std::wstring shortName(needed, L'\0');
-    DWORD length = GetShortPathNameW(wide.c_str(), &shortName[0], needed);
-    if (length == 0 || length >= needed)
-        return false;
-    shortName.resize(length);
-    return EncodeExactly(ansi, Narrow(shortName), name);
-}
+// The security of a file only the user running the tool may open: a
+// protected DACL with that user alone, nothing inherited from the directory.
+class OwnerOnlySecurity {
+public:
+    OwnerOnlySecurity()
+    {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return;
+        const ScopedHandle tokenHandle(token);
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<unsigned char> user(size ? size : 1);
+        wchar_t* sid = nullptr;
+        if (!GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
+            !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
+            return;
+        std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+        LocalFree(sid);
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr);
+    }
+    ~OwnerOnlySecurity()
+    {
+        if (descriptor_)
+            LocalFree(descriptor_);
+    }
+    OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
+    OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+
+    // Null when the system would not say who the user is.
+    SECURITY_ATTRIBUTES* Attributes()
+    {
+        if (!descriptor_)
+            return nullptr;
+        attributes_ = {sizeof attributes_, descriptor_, FALSE};
+        return &attributes_;
+    }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_ = {};
+};
 
 }  // namespace
 
@@ -395,15 +419,61 @@ bool ErrorIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-bool LoadManifestFile(tinyxml2::XMLDocument& document, const std::string& path, std::string* error)
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error)
 {
-    std::string name;
-    if (!RuntimeFileName(path, &name)) {
-        *error = "its name cannot be handed to the reader in the ANSI code page " + std::to_string(GetACP());
+    content->clear();
+    ScopedHandle file(CreateFileW(ExtendedPath(Wide(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        *error = "cannot be opened: " + SystemErrorText(GetLastError());
         return false;
     }
-    if (LoadManifest(document, name.c_str()))
-        return true;
-    *error = DescribeLoadFailure(document);
-    return false;
+    std::vector<char> block(64 * 1024);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), block.data(), DWORD(block.size()), &got, nullptr)) {
+            *error = "cannot be read: " + SystemErrorText(GetLastError());
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (content->size() + got > maxBytes) {
+            *error = "is larger than " + std::to_string(maxBytes) + " bytes";
+            return false;
+        }
+        content->append(block.data(), got);
+    }
+}
+
+bool WriteNewFile(const std::string& path, const std::string& content, bool ownerOnly, std::string* error)
+{
+    std::wstring widePath = ExtendedPath(Wide(path));
+    OwnerOnlySecurity security;
+    SECURITY_ATTRIBUTES* attributes = nullptr;
+    if (ownerOnly && !(attributes = security.Attributes())) {
+        *error = "cannot be created for its owner alone: " + SystemErrorText(GetLastError());
+        return false;
+    }
+    ScopedHandle file(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) {
+        DWORD failure = GetLastError();
+        *error = failure == ERROR_FILE_EXISTS ? "already exists (never overwritten)"
+                                              : "cannot be created: " + SystemErrorText(failure);
+        return false;
+    }
+    bool written = WriteHandle(file.Get(), content.data(), content.size()) && FlushFileBuffers(file.Get());
+    DWORD writeError = GetLastError();
+    file.Reset();
+    if (!written) {
+        DeleteFileW(widePath.c_str());
+        *error = "cannot be written: " + SystemErrorText(writeError);
+        return false;
+    }
+    return true;
+}
+
+void RemoveFile(const std::string& path)
+{
+    DeleteFileW(ExtendedPath(Wide(path)).c_str());
 }

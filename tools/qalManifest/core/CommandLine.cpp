@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "ManifestSignature.h"
+
 namespace {
 
 bool ParseCodePage(const std::string& text, unsigned* out)
@@ -46,9 +48,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
         options.command = ToolOptions::Command::Build;
     else if (args[0] == "verify")
         options.command = ToolOptions::Command::Verify;
+    else if (args[0] == "keygen")
+        options.command = ToolOptions::Command::Keygen;
     else
         return refuse("unknown command \"" + args[0] + "\"");
     const bool build = options.command == ToolOptions::Command::Build;
+    const bool verify = options.command == ToolOptions::Command::Verify;
 
     std::vector<std::string> operands;
     bool haveVersion = false, optionsEnded = false;
@@ -70,9 +75,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        bool known = name == "--code-page" ||
+        bool known = ((build || verify) && name == "--code-page") ||
                      (build && (name == "--version" || name == "-o" || name == "--output" ||
-                                name == "--install-dir" || name == "--base-url"));
+                                name == "--install-dir" || name == "--base-url" || name == "--sign" ||
+                                name == "--sequence")) ||
+                     (verify && name == "--public-key");
         if (!known)
             return refuse("unknown option \"" + name + "\" for " + args[0]);
         if (!inlineValue) {
@@ -90,6 +97,19 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             if (value.empty())
                 return refuse(name + " needs a file name");
             options.output = value;
+        } else if (name == "--sign") {
+            if (value.empty())
+                return refuse("--sign needs the private key file");
+            options.signingKey = value;
+        } else if (name == "--sequence") {
+            if (!ParseManifestSequence(value.c_str(), &options.sequence))
+                return refuse("--sequence needs a whole number from 1 to 9223372036854775807, not \"" + value +
+                              "\"");
+            options.haveSequence = true;
+        } else if (name == "--public-key") {
+            if (value.empty())
+                return refuse("--public-key needs a public key file");
+            options.publicKeys.push_back(value);
         } else if (name == "--install-dir") {
             if (value.empty())
                 return refuse("--install-dir needs a directory");
@@ -108,7 +128,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             return refuse("unexpected operand \"" + operands[1] + "\"");
         if (!haveVersion)
             return refuse("build needs --version TEXT");
+        if (options.haveSequence && options.signingKey.empty())
+            return refuse("--sequence is written only into a signed manifest: give --sign PRIVATE.pem too");
         options.gameDir = operands[0];
+    } else if (options.command == ToolOptions::Command::Keygen) {
+        if (operands.size() < 2)
+            return refuse("keygen needs PRIVATE.pem and PUBLIC.pem");
+        if (operands.size() > 2)
+            return refuse("unexpected operand \"" + operands[2] + "\"");
+        if (operands[0] == operands[1])
+            return refuse("keygen needs two different files for the private and the public key");
+        options.privateKeyOut = operands[0];
+        options.publicKeyOut = operands[1];
     } else {
         if (operands.size() < 2)
             return refuse("verify needs MANIFEST and GAME_DIR");
@@ -127,7 +158,9 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "Usage:\n"
         "  qalManifest build GAME_DIR --version TEXT [-o FILE] [--code-page N]\n"
         "                    [--install-dir DIR] [--base-url URL]\n"
-        "  qalManifest verify MANIFEST GAME_DIR [--code-page N]\n"
+        "                    [--sign PRIVATE.pem [--sequence N]]\n"
+        "  qalManifest verify MANIFEST GAME_DIR [--code-page N] [--public-key PUBLIC.pem]...\n"
+        "  qalManifest keygen PRIVATE.pem PUBLIC.pem\n"
         "  qalManifest --help\n"
         "\n"
         "build   Writes the update manifest (qupdater.xml) that qalUpdate reads: every\n"
@@ -144,6 +177,16 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "          refused: PATH (R)  the updater would refuse the entry\n"
         "          unlisted: PATH     a file the manifest does not list\n"
         "        Names compare exactly, case included. Exits 0 when nothing is printed.\n"
+        "        With --public-key, checks what an updater built with those keys checks:\n"
+        "        first a line \"signature: good\", \"signature: bad\" or \"signature: missing\",\n"
+        "        then also \"sequence: ...\" when the sequence is missing or malformed, every\n"
+        "        entry's sha256 (\"refused:\" when missing, \"different:\" when the file's\n"
+        "        SHA-256 differs); exits 0 only when the signature is good and nothing\n"
+        "        else is printed.\n"
+        "keygen  Makes an ECDSA P-256 key pair for signing manifests: PRIVATE.pem\n"
+        "        (PKCS#8, readable by its owner only; keep it off the servers) and\n"
+        "        PUBLIC.pem (build the updater with it: QAL_MANIFEST_PUBLIC_KEYS).\n"
+        "        Never overwrites a file.\n"
         "\n"
         "Options:\n"
         "  --version TEXT     the manifest's version, shown by the updater (build)\n"
@@ -155,6 +198,13 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "                     path limits (default: C:\\Program Files (x86)\\Orvane\\)\n"
         "  --base-url URL     the updater's resource address, ending in \"/\", for its\n"
         "                     address limit (default: " + defaultBaseUrl + ")\n"
+        "  --sign KEY         sign the manifest with this private key (PEM): every\n"
+        "                     entry gets its sha256, the root its sequence, the file\n"
+        "                     ends in the signature (build; default: unsigned, as before)\n"
+        "  --sequence N       the signed manifest's sequence, 1 to 9223372036854775807;\n"
+        "                     updaters refuse one lower than the last they took\n"
+        "                     (build; default: seconds since 1970, UTC)\n"
+        "  --public-key FILE  a key the players' updater trusts (verify; repeatable)\n"
         "  -h, --help         show this text\n"
         "\n"
         "On a terminal, progress is shown on standard error.\n"

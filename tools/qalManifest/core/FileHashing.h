@@ -29,5 +29,8 @@ constexpr size_t kReadBlockSize = 1024 * 1024;
 // Digest of everything the file yields, as 32 uppercase hexadecimal digits;
 // progressed(bytes) after every block. False with the reason on a read
 // failure. capacity must be below 4 GiB (the digest takes 32-bit lengths).
+// With sha256 not null, the SHA-256 of the same bytes, as sha256sum prints
+// it, from the same read.
 bool DigestInput(InputFile& file, unsigned char* buffer, size_t capacity, std::string* upperHex,
-                 const std::function<void(uint64_t)>& progressed, std::string* error);
+                 const std::function<void(uint64_t)>& progressed, std::string* error,
+                 std::string* sha256 = nullptr);

@@ -24,7 +24,7 @@ std::string EscapeAttribute(const std::string& text)
 }
 
 bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
-                     std::string* manifest, std::string* failed)
+                     std::string* manifest, std::string* failed, const uint64_t* sequence)
 {
     // Entities are ASCII, which every ANSI code page keeps as it is, so the
     // text is escaped first and converted after.
@@ -34,13 +34,19 @@ bool ComposeManifest(const CodePage& codePage, const std::string& version, const
         *failed = version;
         return false;
     }
-    out += "<update version=\"" + bytes + "\">\n";
+    out += "<update version=\"" + bytes + "\"";
+    if (sequence)
+        out += " sequence=\"" + std::to_string(*sequence) + "\"";
+    out += ">\n";
     for (const ManifestLine& line : lines) {
         if (!EncodeExactly(codePage, EscapeAttribute(line.path), &bytes)) {
             *failed = line.path;
             return false;
         }
-        out += "  <file path=\"" + bytes + "\" ver=\"" + line.digest + "\"/>\n";
+        out += "  <file path=\"" + bytes + "\" ver=\"" + line.digest + "\"";
+        if (sequence)
+            out += " sha256=\"" + line.sha256 + "\"";
+        out += "/>\n";
     }
     out += "</update>\n";
     *manifest = std::move(out);

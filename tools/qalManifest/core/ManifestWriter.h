@@ -1,6 +1,7 @@
 // The manifest text exactly as the updater reads it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 struct ManifestLine {
     std::string path;  // UTF-8, "\" between directories
     std::string digest;  // 32 uppercase hexadecimal digits
+    std::string sha256 = {};  // 64 lowercase ones; written only into a signed manifest
 };
 
 // Text for an attribute value between double quotes: markup characters as
@@ -18,6 +20,7 @@ std::string EscapeAttribute(const std::string& text);
 
 // The whole manifest in the code page, lines in the given order. False, with
 // the text that failed in *failed, when the version or a path cannot be
-// carried by the code page exactly.
+// carried by the code page exactly. With a sequence, the bytes a signature
+// will cover: the root carries the sequence and every entry its sha256.
 bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
-                     std::string* manifest, std::string* failed);
+                     std::string* manifest, std::string* failed, const uint64_t* sequence = nullptr);

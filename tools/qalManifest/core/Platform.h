@@ -1,9 +1,8 @@
 // The rest of what the platform glue provides besides listing, reading and
-// code pages: output, the terminal and the manifest's file name.
+// code pages: output, the terminal, whole small files and new files.
 #pragma once
 
-#include <tinyxml2.h>
-
+#include <cstddef>
 #include <string>
 
 enum class OutputStream { Standard, Error };
@@ -24,6 +23,14 @@ bool WriteText(OutputStream stream, const std::string& utf8);
 // Whether standard error is a terminal (on Windows a console).
 bool ErrorIsTerminal();
 
-// Loads a manifest through the updater's reader, the name handed over in the
-// 8-bit form the runtime's fopen takes.
-bool LoadManifestFile(tinyxml2::XMLDocument& document, const std::string& path, std::string* error);
+// The whole content of a file of at most maxBytes; false with the reason
+// (starting "cannot be opened" when it cannot) otherwise.
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error);
+
+// Creates path, which must not exist yet, with content, complete on disk;
+// ownerOnly: readable and writable by the user running the tool alone. On
+// false nothing is left at path.
+bool WriteNewFile(const std::string& path, const std::string& content, bool ownerOnly, std::string* error);
+
+// Removes a file this run created.
+void RemoveFile(const std::string& path);

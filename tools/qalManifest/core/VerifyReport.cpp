@@ -5,11 +5,12 @@
 
 #include "DigestText.h"
 #include "ManifestPathCheck.h"
+#include "ManifestSignature.h"
 #include "TextCoding.h"
 #include "UpdateLocations.h"
 
 VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
-                      const CodePage& codePage)
+                      const CodePage& codePage, bool signedRules)
 {
     VerifyPlan plan;
     std::unordered_map<std::string, size_t> byPath;
@@ -44,10 +45,18 @@ VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListi
             continue;
         }
         listed[found->second] = true;
-        if (!IsWellFormedDigest(entry.expectedDigest))
+        if (signedRules && !IsWellFormedDigest(entry.expectedDigest))
+            plan.findings.push_back("refused: " + shown +
+                                    " (its ver is not 32 uppercase hexadecimal digits, so a signing updater"
+                                    " refuses the manifest)");
+        else if (signedRules && !IsWellFormedSha256(entry.sha256))
+            plan.findings.push_back("refused: " + shown +
+                                    " (its sha256 is missing or not 64 lowercase hexadecimal digits, so a"
+                                    " signing updater refuses the manifest)");
+        else if (!IsWellFormedDigest(entry.expectedDigest))
             plan.findings.push_back("different: " + shown);
         else
-            plan.checks.push_back({found->second, shown, entry.expectedDigest});
+            plan.checks.push_back({found->second, shown, entry.expectedDigest, signedRules ? entry.sha256 : ""});
     }
     for (size_t i = 0; i < listing.files.size(); ++i) {
         if (!listed[i])
@@ -56,6 +65,16 @@ VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListi
     for (const RefusedEntry& refused : listing.refused)
         plan.findings.push_back("refused: " + ShowableName(ManifestFormOf(refused.path)) + " (" + refused.reason + ")");
     return plan;
+}
+
+std::string SequenceFinding(const char* sequence)
+{
+    uint64_t value;
+    if (!sequence)
+        return "sequence: missing";
+    if (!ParseManifestSequence(sequence, &value))
+        return "sequence: \"" + ShowableName(sequence) + "\" is not a whole number from 1 to 9223372036854775807";
+    return std::string();
 }
 
 std::string DescribeLoadFailure(const tinyxml2::XMLDocument& document)

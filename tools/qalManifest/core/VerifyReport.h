@@ -18,14 +18,21 @@ struct VerifyPlan {
         size_t file;  // index into the listing's files
         std::string path;  // as shown
         std::string expected;  // a well-formed digest
+        std::string sha256;  // a well-formed one to check as well, or empty
     };
     std::vector<Check> checks;
 };
 
 // Names compare exactly, with either separator: a mirror serves names as
-// they are, whatever case Windows would forgive.
+// they are, whatever case Windows would forgive. With signedRules, as an
+// updater built with manifest keys reads the entries: each must carry a
+// well-formed "ver" and "sha256", and the file must match both.
 VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
-                      const CodePage& codePage);
+                      const CodePage& codePage, bool signedRules = false);
+
+// The finding for a signed manifest's root "sequence", or empty when it is
+// well-formed.
+std::string SequenceFinding(const char* sequence);
 
 // Why LoadManifest refused a document, for the message naming the file.
 std::string DescribeLoadFailure(const tinyxml2::XMLDocument& document);
