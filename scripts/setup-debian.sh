@@ -16,7 +16,7 @@ packages=(
   libtinyxml2-dev libgtest-dev googletest libbenchmark-dev libssl-dev
   wine wine64 wine32:i386
   xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
-  python3 python3-pil dpkg-dev locales
+  python3 python3-pil dpkg-dev locales openssl
   clang libclang-rt-14-dev libxtst6
 )
 
