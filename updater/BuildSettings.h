@@ -8,6 +8,11 @@
 // How long a transfer may receive nothing before it counts as failed.
 extern const DWORD kDownloadStallLimitMs;
 
+// How long the manifest's whole transfer may take: a server that trickles
+// it keeps the silence limit from ending it, and while the manifest comes
+// there is no window a player could close.
+extern const DWORD kManifestTransferLimitMs;
+
 // The resource server's base address, ending in "/".
 extern const wchar_t kDefaultResourceBaseUrl[];
 

@@ -24,24 +24,35 @@ bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest)
     return DigestTextMatches(digest, expectedDigest);
 }
 
-bool FileMatchesSha256(const wchar_t* path, const char* expectedSha256)
+bool OpenFileMatchesDigests(HANDLE file, const char* expectedDigest, const char* expectedSha256)
 {
-    if (!path || !IsWellFormedSha256(expectedSha256))
+    const bool checkMd5 = IsWellFormedDigest(expectedDigest);
+    if (!checkMd5 && !expectedSha256)
+        return true;
+    if (expectedSha256 && !IsWellFormedSha256(expectedSha256))
         return false;
-    const ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    std::unique_ptr<Sha256Stream> stream = NewSha256Stream();
-    if (!file || !stream)
+    std::unique_ptr<Sha256Stream> sha256;
+    if (expectedSha256 && !(sha256 = NewSha256Stream()))
         return false;
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    MD5Context md5;
+    MD5Init(&md5);
     std::vector<unsigned char> block(64 * 1024);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.Get(), block.data(), DWORD(block.size()), &got, nullptr))
+        if (!ReadFile(file, block.data(), DWORD(block.size()), &got, nullptr))
             return false;
         if (got == 0)
             break;
-        stream->Add(block.data(), got);
+        MD5Update(&md5, block.data(), got);
+        if (sha256)
+            sha256->Add(block.data(), got);
     }
+    MD5Final(&md5);
+    if (checkMd5 && !DigestTextMatches(md5.hexDigest, expectedDigest))
+        return false;
     unsigned char digest[32];
-    return stream->Finish(digest) && Sha256Text(digest) == expectedSha256;
+    return !sha256 || (sha256->Finish(digest) && Sha256Text(digest) == expectedSha256);
 }

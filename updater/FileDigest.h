@@ -8,6 +8,8 @@
 // digest never matches.
 bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest);
 
-// True only when the file exists and its SHA-256, as sha256sum prints it,
-// equals expectedSha256 exactly.
-bool FileMatchesSha256(const wchar_t* path, const char* expectedSha256);
+// Proves a file held open, read from its start: its MD5 against
+// expectedDigest when that is a well-formed digest (anything else proves
+// nothing, as an unlisted digest never could), and its SHA-256 (as
+// sha256sum prints it) against expectedSha256 when one is given.
+bool OpenFileMatchesDigests(HANDLE file, const char* expectedDigest, const char* expectedSha256);

@@ -8,20 +8,25 @@
 
 class DownloadProgress;
 
-// A further proof of a complete download, given the partial file's path.
-using DownloadProof = std::function<bool(const wchar_t* partialPath)>;
+// A further proof of a complete download, given the partial file open for
+// reading (no one else may write it while the proof runs).
+using DownloadProof = std::function<bool(HANDLE partialFile)>;
+
+enum class FetchOutcome {
+    Replaced,  // the destination holds the new, proven copy
+    Failed,    // it is as it was, and the partial file is gone
+    // The transfer would not end and was left behind: it may still write
+    // the partial file and call progress, so neither may be used again.
+    Abandoned
+};
 
 // Fetches url into partialPath (in the destination's own directory, outside
-// the Internet cache), then, when expectedDigest is a well-formed digest,
-// checks the partial file against it, when expectedSha256 is given against
-// that too (and against proof, when given), and only then renames it over
-// destination in one step. True when the destination now holds the new
-// copy; on false the destination is as it was and the partial file is gone,
-// as far as the system allows.
-bool FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
-                   const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
-                   const DownloadProof& proof = nullptr);
-
-// Removes the partial files an interrupted run may have left anywhere below
-// directory (not following links or junctions out of it).
-void RemovePartialDownloads(const wchar_t* directory);
+// the Internet cache). Then, holding the partial file open so that no one
+// can change it, checks it against expectedDigest when that is a
+// well-formed digest, against expectedSha256 when given, and against proof
+// when given, and renames those very bytes over destination. A transfer
+// that takes longer than totalLimitMs in all (0: no limit) fails like one
+// that goes silent.
+FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
+                           const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
+                           const DownloadProof& proof = nullptr, DWORD totalLimitMs = 0);

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "AnsiText.h"
 #include "BuildSettings.h"
 #include "ManifestReader.h"
 #include "P256KeyFiles.h"
+#include "ScopedHandles.h"
 #include "SignatureCrypto.h"
 
 ManifestGate::ManifestGate()
@@ -32,14 +32,32 @@ bool ManifestGate::SignedByBuiltInKey(const char* bytes, size_t size, const Ecds
     return false;
 }
 
-bool ManifestGate::Read(const wchar_t* path, tinyxml2::XMLDocument* document, uint64_t lowest,
-                        uint64_t* sequence) const
+namespace {
+
+bool ReadWhole(HANDLE file, std::string* bytes)
+{
+    LARGE_INTEGER size = {}, start = {};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > kManifestSizeLimit ||
+        !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    bytes->assign(size_t(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes->empty() && (!ReadFile(file, &(*bytes)[0], DWORD(bytes->size()), &got, nullptr) || got != bytes->size()))
+        return false;
+    // Nothing beyond the size it had when it was measured.
+    char more;
+    return ReadFile(file, &more, 1, &got, nullptr) && got == 0;
+}
+
+}  // namespace
+
+bool ManifestGate::Read(HANDLE file, tinyxml2::XMLDocument* document, uint64_t lowest, uint64_t* sequence) const
 {
     // Read and proven once, then parsed from the very bytes that were
     // proven: nothing read later from the disk can take their place.
-    std::vector<char> narrowPath;
     std::string bytes;
-    if (!WideToAnsi(path, &narrowPath) || !ReadManifestFile(narrowPath.data(), &bytes))
+    if (!ReadWhole(file, &bytes))
         return false;
     if (!requiresSignature)
         return ParseManifest(*document, bytes.data(), bytes.size());
@@ -52,18 +70,37 @@ bool ManifestGate::Read(const wchar_t* path, tinyxml2::XMLDocument* document, ui
     return CheckSignedManifest(*document, lowest, sequence) == SignedManifestFault::None;
 }
 
+namespace {
+
+// Shared for deleting too: another updater may replace the kept manifest
+// meanwhile, and this one goes on reading what it opened.
+HANDLE OpenKept(const wchar_t* path)
+{
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+}  // namespace
+
 void ManifestGate::RememberKeptManifest(const wchar_t* path)
 {
     if (!requiresSignature)
         return;
+    const ScopedHandle file(OpenKept(path));
     tinyxml2::XMLDocument kept;
     uint64_t sequence = 0;
-    if (Read(path, &kept, 0, &sequence))
+    if (file && Read(file.Get(), &kept, 0, &sequence))
         lowestSequence = sequence;
+}
+
+bool ManifestGate::Admit(HANDLE file, tinyxml2::XMLDocument* document) const
+{
+    uint64_t sequence = 0;
+    return Read(file, document, lowestSequence, &sequence);
 }
 
 bool ManifestGate::Admit(const wchar_t* path, tinyxml2::XMLDocument* document) const
 {
-    uint64_t sequence = 0;
-    return Read(path, document, lowestSequence, &sequence);
+    const ScopedHandle file(OpenKept(path));
+    return file && Admit(file.Get(), document);
 }

@@ -14,6 +14,10 @@
 
 #include "ManifestSignature.h"
 
+// About eight times a manifest of 100,000 entries: enough for any game, and
+// a bound on what a server can make the updater hold.
+constexpr unsigned long long kManifestSizeLimit = 64ull * 1024 * 1024;
+
 class ManifestGate {
 public:
     // Reads the keys built into this program.
@@ -25,13 +29,16 @@ public:
     // acceptable, when that manifest too carries a good signature.
     void RememberKeptManifest(const wchar_t* path);
 
-    // Reads the manifest at path into document (the signed bytes only, when
-    // signatures are required): true when it may be planned from.
+    // Reads the manifest in file (from its start) into document, the signed
+    // bytes only when signatures are required: true when it may be planned
+    // from. A file over kManifestSizeLimit is refused before it is read.
+    bool Admit(HANDLE file, tinyxml2::XMLDocument* document) const;
+    // The same for the manifest kept at path.
     bool Admit(const wchar_t* path, tinyxml2::XMLDocument* document) const;
 
 private:
     bool SignedByBuiltInKey(const char* bytes, size_t size, const EcdsaSignature& signature) const;
-    bool Read(const wchar_t* path, tinyxml2::XMLDocument* document, uint64_t lowest, uint64_t* sequence) const;
+    bool Read(HANDLE file, tinyxml2::XMLDocument* document, uint64_t lowest, uint64_t* sequence) const;
 
     bool requiresSignature = false;
     std::vector<P256PublicKey> keys;

@@ -10,6 +10,7 @@
 #include <tinyxml2.h>
 
 #include "DownloadProgress.h"
+#include "DownloadSlot.h"
 #include "GdiPlusBitmap.h"
 #include "ManifestReader.h"
 #include "UpdateLocations.h"
@@ -54,6 +55,8 @@ public:
     // The files' status callback; the worker releases it after the last file.
     std::unique_ptr<DownloadProgress> downloadCallback;
     const char* commandLine = nullptr;
+    // Whose partial files this updater writes, beside any other running.
+    DownloadSlot downloadSlot;
 
 private:
     // Shows "更新失败!" and, once it is answered, has the updater end with

@@ -74,10 +74,14 @@ void SimpleWindow::PrepareUpdate()
     }
     CreateDirectoryIfMissing(downloadDir);
     CreateDirectoryIfMissing(gameDir);
+    if (!downloadSlot.Take(moduleDir)) {
+        EndWithUpdateFailure(nullptr);
+        return;
+    }
     // A run ended mid-download (window closed, process ended) may have left
-    // its partial file; this run neither keeps nor trips over it.
-    RemovePartialDownloads(downloadDir);
-    RemovePartialDownloads(gameDir);
+    // its partial files; this run neither keeps nor trips over them, and
+    // leaves those of an updater still running alone.
+    downloadSlot.RemoveStalePartials({downloadDir, gameDir});
     JoinText(resourceBaseUrl, kPathCapacity, kDefaultResourceBaseUrl, nullptr);
 
     wchar_t manifestUrl[kAddressCapacity];
@@ -85,7 +89,7 @@ void SimpleWindow::PrepareUpdate()
     wchar_t manifestPartialPath[kPathCapacity];
     if (!JoinText(manifestUrl, kAddressCapacity, resourceBaseUrl, L"qupdater.xml") ||
         !JoinText(manifestPath, kPathCapacity, downloadDir, L"qupdater.xml") ||
-        !FormPartialPath(manifestPartialPath, kPathCapacity, manifestPath)) {
+        !FormPartialPath(manifestPartialPath, kPathCapacity, manifestPath, downloadSlot.PartialName())) {
         EndWithUpdateFailure(nullptr);
         return;
     }
@@ -100,9 +104,15 @@ void SimpleWindow::PrepareUpdate()
     auto* manifestProgress = new DownloadProgress(nullptr);
     ManifestGate gate;
     gate.RememberKeptManifest(manifestPath);
-    auto manifestAdmitted = [this, &gate](const wchar_t* partialPath) { return gate.Admit(partialPath, &manifest); };
-    if (!FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, nullptr, manifestProgress,
-                       manifestAdmitted)) {
+    auto manifestAdmitted = [this, &gate](HANDLE partial) { return gate.Admit(partial, &manifest); };
+    FetchOutcome fetched = FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, nullptr,
+                                         manifestProgress, manifestAdmitted, kManifestTransferLimitMs);
+    if (fetched != FetchOutcome::Replaced) {
+        // A transfer left behind keeps its file: nothing after it shares it.
+        if (fetched == FetchOutcome::Abandoned && !downloadSlot.MoveOn()) {
+            EndWithUpdateFailure(nullptr);
+            return;
+        }
         if (ShowUpdateFailed(nullptr)) {
             PostQuitMessage(100);
             return;
@@ -124,7 +134,7 @@ void SimpleWindow::PrepareUpdate()
         ManifestEntries(manifest), resourceBaseUrl, gameDir,
         [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
         [](const wchar_t* localPath, const char* expected) { return FileMatchesDigest(localPath, expected); },
-        &pendingFiles, &pendingEntries);
+        &pendingFiles, &pendingEntries, downloadSlot.PartialName());
     if (outcome != PlanOutcome::Ready) {
         // Nothing has been written or fetched for any entry.
         EndWithUpdateFailure(nullptr);
@@ -175,14 +185,25 @@ void SimpleWindow::RunDownloads()
         // A name that cannot be formed whole is a failed download, never a
         // shortened one.
         wchar_t widePath[kPathCapacity];
-        bool fetched = false;
+        FetchOutcome fetched = FetchOutcome::Failed;
         if (AnsiToWide(path, widePath, kPathCapacity) &&
-            FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath)) {
+            FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath, downloadSlot.PartialName())) {
             EnsureDirectory(target.parent);
             fetched = FetchVerified(target.address, target.destination, target.partial, entry.expectedDigest,
                                     signedManifest ? entry.sha256 : nullptr, downloadCallback.get());
         }
-        if (!fetched && ReportWorkerFailure())
+        if (fetched == FetchOutcome::Abandoned) {
+            // The transfer left behind may still write its partial file and
+            // call its callback: both stay its own, and what follows gets
+            // new ones.
+            static_cast<void>(downloadCallback.release());
+            downloadCallback = std::make_unique<DownloadProgress>(progressBar);
+            if (!downloadSlot.MoveOn()) {
+                ShowUpdateFailed(nullptr);
+                ExitProcess(100);
+            }
+        }
+        if (fetched != FetchOutcome::Replaced && ReportWorkerFailure())
             return;  // fetch nothing more; the main thread ends the process
         // A null handle here would repaint every window of the desktop.
         if (hwnd)

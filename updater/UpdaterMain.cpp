@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <new>
 
 #include "ScopedHandles.h"
 #include "SimpleWindow.h"
@@ -24,6 +25,15 @@ int RunMessageLoop()
     return int(message.wParam);
 }
 
+// Whatever runs out of memory (a manifest's document, a queue), on whichever
+// thread: the player is told, as of any failed update, and the updater ends
+// with 100 instead of vanishing.
+void OnOutOfMemory()
+{
+    MessageBoxW(nullptr, L"更新失败!", L"警告", MB_OK);
+    ExitProcess(100);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
@@ -33,6 +43,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
         return 0;
     }
     appInstance = instance;
+    std::set_new_handler(OnOutOfMemory);
 
     // The worker may still be inside a download that uses `updater` (the
     // window was closed, or a failure was answered): the object must outlive

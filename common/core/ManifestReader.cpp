@@ -1,8 +1,5 @@
 #include "ManifestReader.h"
 
-#include <cstdio>
-#include <memory>
-
 bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName)
 {
     if (!fileName)
@@ -10,21 +7,6 @@ bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName)
     if (manifest.LoadFile(fileName) != tinyxml2::XML_SUCCESS)
         return false;
     return manifest.FirstChildElement() != nullptr;
-}
-
-bool ReadManifestFile(const char* fileName, std::string* bytes)
-{
-    bytes->clear();
-    if (!fileName)
-        return false;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName, "rb"), std::fclose);
-    if (!file)
-        return false;
-    char block[64 * 1024];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0)
-        bytes->append(block, got);
-    return !std::ferror(file.get());
 }
 
 bool ParseManifest(tinyxml2::XMLDocument& manifest, const char* bytes, size_t size)

@@ -4,7 +4,6 @@
 #include <tinyxml2.h>
 
 #include <cstddef>
-#include <string>
 #include <vector>
 
 struct ManifestEntry {
@@ -16,10 +15,6 @@ struct ManifestEntry {
 // Loads the file (8-bit name, handed to the runtime as is). A document that
 // cannot be read, or that holds no element at all, is refused.
 bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName);
-// The whole file (8-bit name, handed to the runtime as is, as LoadManifest
-// does); false when it cannot be opened or read.
-bool ReadManifestFile(const char* fileName, std::string* bytes);
-
 // Loads bytes already read, as LoadManifest loads a file.
 bool ParseManifest(tinyxml2::XMLDocument& manifest, const char* bytes, size_t size);
 

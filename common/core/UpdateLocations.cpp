@@ -73,11 +73,21 @@ bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destinati
     return true;
 }
 
-bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination)
+bool FormPartialName(int slot, wchar_t* out, size_t capacity)
+{
+    if (slot < 0 || slot >= kDownloadSlots)
+        return Refuse(out, capacity);
+    if (slot == 0)
+        return JoinText(out, capacity, kPartialDownloadName, nullptr) || Refuse(out, capacity);
+    const wchar_t digit[2] = {wchar_t(L'0' + slot), L'\0'};
+    return JoinText(out, capacity, L"qalUpdate.", digit, L".part") || Refuse(out, capacity);
+}
+
+bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination, const wchar_t* partialName)
 {
     if (!out || capacity == 0)
         return false;
-    if (!destination)
+    if (!destination || !partialName)
         return Refuse(out, capacity);
     size_t directoryLength = 0;
     for (size_t i = 0; destination[i]; ++i) {
@@ -88,14 +98,14 @@ bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination)
         return Refuse(out, capacity);
     std::wmemcpy(out, destination, directoryLength);
     out[directoryLength] = L'\0';
-    return JoinText(out + directoryLength, capacity - directoryLength, kPartialDownloadName, nullptr) ||
+    return JoinText(out + directoryLength, capacity - directoryLength, partialName, nullptr) ||
            Refuse(out, capacity);
 }
 
-bool NamesPartialDownload(const wchar_t* path)
+int PartialDownloadSlot(const wchar_t* path)
 {
     if (!path)
-        return false;
+        return -1;
     const wchar_t* name = path;
     for (const wchar_t* p = path; *p; ++p) {
         if (IsSeparator(*p))
@@ -104,17 +114,28 @@ bool NamesPartialDownload(const wchar_t* path)
     size_t length = std::wcslen(name);
     while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' '))
         --length;
-    size_t expected = std::wcslen(kPartialDownloadName);
-    if (length != expected)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        wchar_t a = name[i], b = kPartialDownloadName[i];
-        if (a >= L'A' && a <= L'Z')
-            a = wchar_t(a - L'A' + L'a');
-        if (b >= L'A' && b <= L'Z')
-            b = wchar_t(b - L'A' + L'a');
-        if (a != b)
-            return false;
+    for (int slot = 0; slot < kDownloadSlots; ++slot) {
+        wchar_t expected[32];
+        FormPartialName(slot, expected, 32);
+        if (length != std::wcslen(expected))
+            continue;
+        size_t i = 0;
+        for (; i < length; ++i) {
+            wchar_t a = name[i], b = expected[i];
+            if (a >= L'A' && a <= L'Z')
+                a = wchar_t(a - L'A' + L'a');
+            if (b >= L'A' && b <= L'Z')
+                b = wchar_t(b - L'A' + L'a');
+            if (a != b)
+                break;
+        }
+        if (i == length)
+            return slot;
     }
-    return true;
+    return -1;
+}
+
+bool NamesPartialDownload(const wchar_t* path)
+{
+    return PartialDownloadSlot(path) >= 0;
 }

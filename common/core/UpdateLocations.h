@@ -21,16 +21,26 @@ bool FormDestination(wchar_t* out, size_t capacity, const wchar_t* gameDir, cons
 // directories made for it.
 bool FormParentDirectory(wchar_t* out, size_t capacity, const wchar_t* destination);
 
-// Every download is written into this file in its destination's own directory
-// and only renamed over the destination once it is complete and proven, so a
-// player's copy is never half-written. The name is the updater's own: no
-// manifest entry may use it, and one left by an interrupted run is removed.
+// Every download is written into a partial file in its destination's own
+// directory and only renamed over the destination once it is complete and
+// proven, so a player's copy is never half-written. Updaters running side by
+// side each hold a slot of their own and write their own partial name:
+// "qalUpdate.part" for slot 0, "qalUpdate.N.part" for slot N. The names are
+// the updater's own: no manifest entry may use them, and one left by an
+// updater that is no longer running is removed.
 extern const wchar_t kPartialDownloadName[];  // "qalUpdate.part"
+constexpr int kDownloadSlots = 10;
+
+// The partial file name of a slot.
+bool FormPartialName(int slot, wchar_t* out, size_t capacity);
 
 // The directory part of the destination (up to its last "\" or "/") followed
-// by kPartialDownloadName.
-bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination);
+// by the partial file name.
+bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination,
+                     const wchar_t* partialName = kPartialDownloadName);
 
-// Whether the last component of path names the partial download file, as
-// Windows compares names: any case, trailing dots and blanks ignored.
+// The slot whose partial file the last component of path names, as Windows
+// compares names (any case, trailing dots and blanks ignored), or -1.
+int PartialDownloadSlot(const wchar_t* path);
+// Whether it names any slot's partial file.
 bool NamesPartialDownload(const wchar_t* path);

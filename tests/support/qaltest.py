@@ -286,6 +286,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "slow":
             return self._send(body, chunk=max(1, len(body) // 20 or 1), pause=server.slow_pause)
+        if mode == "trickle":
+            # Never silent for long, never done: 4 KiB at a time.
+            return self._send(body, chunk=4096, pause=server.trickle_pause)
         if mode == "hold":
             self._headers(200, len(body))
             self.wfile.write(body[: len(body) // 2])
@@ -346,10 +349,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if not chunk:
             self.wfile.write(body)
             return
-        for i in range(0, len(body), chunk):
-            self.wfile.write(body[i:i + chunk])
-            self.wfile.flush()
-            time.sleep(pause)
+        try:
+            for i in range(0, len(body), chunk):
+                self.wfile.write(body[i:i + chunk])
+                self.wfile.flush()
+                time.sleep(pause)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the client gave up on it
 
 
 class _ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -367,6 +373,7 @@ class ResourceServer:
       "reset"        full Content-Length, half the body, then a TCP reset
       "truncate"     full Content-Length, half the body, then a normal close
       "slow"         the body in 20 pieces, slow_pause seconds apart
+      "trickle"      the body 4 KiB at a time, trickle_pause seconds apart
       "hold"         half the body, then wait for release() (or hold_seconds)
       "other_bytes"  a 200 with a body of the right length but other bytes
       "chunked_cut"  a chunked body that ends before its last chunk
@@ -388,6 +395,7 @@ class ResourceServer:
         self.lock = threading.Lock()
         self.release = threading.Event()
         self.slow_pause = 0.2
+        self.trickle_pause = 1.0
         self.hold_seconds = 60
         self.stopped = False
         self.httpd = _ThreadingServer(("127.0.0.1", port), _Handler)

@@ -12,9 +12,13 @@ fault-matrix-https.md."""
 import base64
 import hashlib
 import os
+import random
 import re
 import shutil
+import stat
 import sys
+import threading
+import time
 
 sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
 import qaltest  # noqa: E402
@@ -280,6 +284,76 @@ class FaultMatrix(qaltest.unittest.TestCase):
         self.assertEqual(outcome, "no box / 0")
         self.assertEqual(server.paths_requested(), [MANIFEST])
 
+
+    def test_a_trickling_manifest_and_a_huge_one_fail_within_their_bounds(self):
+        # The short build bounds the manifest's whole transfer at 12 s, while
+        # 4 KiB every second never lets its 4 s of silence pass.
+        files = good_files()
+        files[MANIFEST] = files[MANIFEST].replace(b"</update>", b"<!--" + b"x" * 400000 + b"--></update>")
+        started = time.monotonic()
+        self.run_case("manifest: 4 KiB a second, past its 12 s bound", files, MANIFEST, "trickle",
+                      updater=SHORT_STALL_UPDATER)
+        self.assertLess(time.monotonic() - started, 60)
+
+        files = good_files()
+        files[MANIFEST] = b"<update>" + b"<!--" + b"x" * (65 * 1024 * 1024) + b"--></update>"
+        self.run_case("manifest: 65 MiB", files)
+
+    def test_a_read_only_copy_is_replaced_and_only_it_loses_the_mark(self):
+        install = Installation("read-only")
+        older = os.path.join(install.dir, "game", "dir", "b.dat")
+        current = os.path.join(install.dir, "game", "c.dat")
+        with open(current, "wb") as f:
+            f.write(GOOD["c.dat"])
+        # Wine shows a file without write permission as read-only.
+        for path in (older, current):
+            os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        with qaltest.ResourceServer(port=PORT, files=good_files()) as server:
+            report = install.run()
+        marked = not os.stat(current).st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)
+        self.rows.append(("file: the older copy read-only", outcome_of(report), 0,
+                          "replaced" if install.read(MIDDLE) == GOOD[MIDDLE] else "NOT REPLACED",
+                          len(install.partials()), "yes" if report["exit_code"] == 0 else "NO"))
+        self.assertEqual(outcome_of(report), "no box / 0")
+        self.assertEqual(install.read(MIDDLE), GOOD[MIDDLE])
+        self.assertTrue(marked, "a current file lost its read-only mark")
+        self.assertNotIn(BASE + "game/c.dat", server.paths_requested())
+
+    def test_two_updaters_at_once_both_end_well(self):
+        tries, failures = 12, []
+        for attempt in range(tries):
+            install = Installation("two at once")
+            # Left by updaters that are no longer running.
+            for stale in (os.path.join(install.dir, "game", "dir", "qalUpdate.3.part"),
+                          os.path.join(install.dir, "game", "qalUpdate.part")):
+                with open(stale, "wb") as f:
+                    f.write(b"stale")
+            reports = [None, None]
+            with qaltest.ResourceServer(port=PORT, files=good_files()) as server:
+                server.default_mode = "slow"
+                server.slow_pause = 0.05
+
+                def run(index, delay):
+                    time.sleep(delay)
+                    reports[index] = install.run()
+                threads = [threading.Thread(target=run, args=(0, 0)),
+                           threading.Thread(target=run, args=(1, random.uniform(0, 2)))]
+                for thread in threads:
+                    thread.start()
+                for thread in threads:
+                    thread.join()
+            outcomes = [outcome_of(r) for r in reports]
+            wrong = [p for p, d in GOOD.items() if install.read(p) != d]
+            partials = install.partials()
+            with qaltest.ResourceServer(port=PORT, files=good_files()) as server:
+                again = install.run()
+            if (outcomes != ["no box / 0"] * 2 or wrong or partials or outcome_of(again) != "no box / 0"
+                    or server.paths_requested() != [MANIFEST] or install.partials()):
+                failures.append((attempt, outcomes, wrong, partials, outcome_of(again), server.paths_requested()))
+        self.rows.append(("two updaters 0-2 s apart, slow server, %d tries" % tries,
+                          "no box / 0 twice" if not failures else "%d tries FAILED" % len(failures), 0,
+                          "replaced", 0, "yes" if not failures else "NO"))
+        self.assertEqual(failures, [])
 
     @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
     def test_a_signed_updater_runs_only_what_its_keys_signed(self):

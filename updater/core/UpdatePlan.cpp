@@ -3,20 +3,20 @@
 #include "ManifestPathCheck.h"
 
 bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, const wchar_t* gameDir,
-                        const wchar_t* path)
+                        const wchar_t* path, const wchar_t* partialName)
 {
     if (!IsSafeManifestPath(path))
         return false;
     return FormFileAddress(target->address, kAddressCapacity, resourceBase, path) &&
            FormDestination(target->destination, kPathCapacity, gameDir, path) &&
            FormParentDirectory(target->parent, kPathCapacity, target->destination) &&
-           FormPartialPath(target->partial, kPathCapacity, target->destination);
+           FormPartialPath(target->partial, kPathCapacity, target->destination, partialName);
 }
 
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
                           const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<ManifestEntry>* pendingEntries)
+                          std::deque<ManifestEntry>* pendingEntries, const wchar_t* partialName)
 {
     wchar_t path[kPathCapacity];
     DownloadTarget target;
@@ -43,7 +43,7 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         FormDestination(target.destination, kPathCapacity, gameDir, path);
         if (matches(target.destination, entry.expectedDigest))
             continue;
-        if (!FormDownloadTarget(&target, resourceBase, gameDir, path))
+        if (!FormDownloadTarget(&target, resourceBase, gameDir, path, partialName))
             return PlanOutcome::UnformablePath;
         queued.push_back(entry.path);
         queuedEntries.push_back(entry);

@@ -16,10 +16,10 @@ struct DownloadTarget {
     wchar_t partial[kPathCapacity];  // where the download is written first
 };
 
-// Fills the target for a (wide) manifest path; false when the path is unsafe
-// or any of its parts does not fit.
+// Fills the target for a (wide) manifest path, the partial file under the
+// given name; false when the path is unsafe or any of its parts does not fit.
 bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, const wchar_t* gameDir,
-                        const wchar_t* path);
+                        const wchar_t* path, const wchar_t* partialName = kPartialDownloadName);
 
 // Turns 8-bit manifest text into wide text in a buffer of the given capacity.
 using WidenText = std::function<bool(const char* text, wchar_t* out, size_t capacity)>;
@@ -36,8 +36,10 @@ enum class PlanOutcome {
 // Checks every entry's path before looking at any file, then queues, in
 // manifest order, the path text of each entry whose local copy does not
 // match, and (when asked for) the entry itself in step, whose digests prove
-// the download. Nothing is queued unless the outcome is Ready.
+// the download. Nothing is queued unless the outcome is Ready. Each queued
+// target must fit with the partial file name the fetch will write.
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
                           const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<ManifestEntry>* pendingEntries = nullptr);
+                          std::deque<ManifestEntry>* pendingEntries = nullptr,
+                          const wchar_t* partialName = kPartialDownloadName);
