@@ -58,13 +58,7 @@ bool ParseScalar(const unsigned char* der, size_t size, size_t* at, unsigned cha
     std::memset(out, 0, 32);
     std::memcpy(out + 32 - length, value, length);
     *at += 2 + der[*at + 1];
-
-    bool zero = true;
-    for (int i = 0; i < 32; ++i)
-        zero = zero && out[i] == 0;
-    if (zero)
-        return false;
-    return std::memcmp(out, kCurveOrder, 32) < 0;
+    return IsP256Scalar(out);
 }
 
 void AppendScalar(std::vector<unsigned char>* der, const unsigned char value[32])
@@ -87,6 +81,14 @@ bool EndsWith(const char* bytes, size_t size, const char* tail)
 }
 
 }  // namespace
+
+bool IsP256Scalar(const unsigned char value[32])
+{
+    bool zero = true;
+    for (int i = 0; i < 32; ++i)
+        zero = zero && value[i] == 0;
+    return !zero && std::memcmp(value, kCurveOrder, 32) < 0;
+}
 
 std::string EncodeBase64(const unsigned char* data, size_t size)
 {

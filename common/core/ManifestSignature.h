@@ -37,6 +37,10 @@ bool DecodeBase64(const char* text, size_t length, std::vector<unsigned char>* o
 bool ParseEcdsaSignatureDer(const unsigned char* der, size_t size, EcdsaSignature* out);
 std::vector<unsigned char> EncodeEcdsaSignatureDer(const EcdsaSignature& signature);
 
+// Whether a big-endian 32-byte value lies in [1, n - 1], n the order of the
+// P-256 group: what a signature's r and s and a private key must be.
+bool IsP256Scalar(const unsigned char value[32]);
+
 enum class SignatureBlock {
     Missing,    // the file does not end in a signature comment
     Malformed,  // it does, but its Base64 or DER breaks the rules

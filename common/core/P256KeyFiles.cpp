@@ -128,7 +128,7 @@ bool ParseEcPrivateKey(const unsigned char* der, size_t size, P256PrivateKey* ke
         return false;
     std::memset(key->d, 0, 32);
     std::memcpy(key->d + 32 - scalar.length, scalar.content, scalar.length);
-    return true;
+    return IsP256Scalar(key->d);
 }
 
 std::vector<unsigned char> AlgorithmIdentifier()

@@ -90,6 +90,16 @@ TEST(ManifestNames, EachRefusalNamesItsReason)
         {"lpt9.log", device, 936},
         {"con/readme.txt", device, 936},
         {"com10", "", 936},
+        {"NAME~1.EXT", "short (8.3) name", 936},
+        {"progr~12", "short (8.3) name", 936},
+        {"progra~12", "", 936},
+        {"dir/ab~3.d", "short (8.3) name", 936},
+        {"ab~3/x.dat", "short (8.3) name", 936},
+        {"name~1.text", "", 936},
+        {"longname~1.dat", "", 936},
+        {"name~.dat", "", 936},
+        {"~1.dat", "", 936},
+        {"na~me1.dat", "", 936},
         {"qalUpdate.part", "partial download name", 936},
         {"sub/QALUPDATE.PART", "partial download name", 936},
         {"qalUpdate.parts", "", 936},
@@ -132,7 +142,7 @@ TEST(ManifestNames, AddressAndInstallationLimitsFollowTheSite)
     EXPECT_FALSE(FormUpdaterSite("C:\\" + std::string(260, 'i'), kBase, &site));
 }
 
-TEST(ManifestNames, NamesDifferingOnlyInAsciiCaseCollide)
+TEST(ManifestNames, NamesDifferingOnlyInCaseAsNtfsComparesThemCollide)
 {
     struct Row {
         std::vector<std::string> paths;
@@ -143,7 +153,11 @@ TEST(ManifestNames, NamesDifferingOnlyInAsciiCaseCollide)
         {{"Data/a.dat", "data/b.dat"}, {"Data", "data"}},
         {{"readme", "README/x"}, {"readme", "README"}},
         {{"x/a.dat", "y/A.dat"}, {}},
-        {{"é.dat", "É.dat"}, {}},
+        {{"é.dat", "É.dat"}, {"é.dat", "É.dat"}},
+        {{"Карта.dat", "карта.dat"}, {"Карта.dat", "карта.dat"}},
+        {{"Ａ.dat", "ａ.dat", "A.dat"}, {"Ａ.dat", "ａ.dat"}},  // full width is not ASCII
+        {{"ß.dat", "SS.dat"}, {}},  // one letter, never two
+        {{"Σ/a", "σ/b", "ς/c"}, {"Σ", "σ", "ς"}},
         {{"sub/Map.dat", "sub/map.dat", "sub/MAP.dat"}, {"sub/Map.dat", "sub/map.dat", "sub/MAP.dat"}},
     };
     for (const Row& row : rows) {
@@ -303,28 +317,48 @@ TEST(ManifestVerify, FindingsForEachKindOfEntry)
         {"qalUpdate.part", good},
         {"bad\x81", good},  // a lead byte without its trail
         {"\xca\xfd\\x.dat", good},  // GBK for "数\x.dat"
+        {"PROGRA~1.DAT", good},
+        {"\xa7\xac\xa7\xd1\xa7\xe2\xa7\xe4\xa7\xd1.dat", good},  // GBK for "Карта.dat"
+        {"\xa7\xdc\xa7\xd1\xa7\xe2\xa7\xe4\xa7\xd1.dat", good},  // and "карта.dat"
+        {"name. \\x.dat", good},
     };
-    VerifyPlan plan = PlanVerify(entries, listing, *gbk);
+    std::string deep(230, 'd');
+    entries.push_back({deep.c_str(), good});
+    VerifyPlan plan = PlanVerify(entries, listing, *gbk, DefaultSite());
     SortFindings(&plan.findings);
     EXPECT_EQ(plan.findings, (std::vector<std::string>{
                                  "different: lower.dat",
                                  "different: nover.dat",
                                  "missing: A.dat",
                                  "missing: gone\\file.dat",
+                                 "missing: Карта.dat",
+                                 "missing: карта.dat",
                                  "refused: ..\\escape.dat (the updater refuses it: it leaves the game directory or "
                                  "names a device)",
+                                 "refused: PROGRA~1.DAT (shaped like a short (8.3) name such as NAME~1.EXT, which "
+                                 "Windows may have given another file of the same directory)",
                                  "refused: bad<0x81> (not text in code page 936)",
                                  "refused: data\\aux.dat (the updater refuses it: it leaves the game directory or "
                                  "names a device)",
+                                 "refused: " + deep + " (too long for the updater: its path in the installation "
+                                 "would exceed 259 characters)",
+                                 "refused: name. \\x.dat (a name ending in a dot or a blank, which Windows drops)",
                                  "refused: out.lnk (a link leading outside GAME_DIR, which is never followed)",
                                  "refused: qalUpdate.part (the updater's own partial download name)",
+                                 "refused: sub/slash.dat (separates directories with \"/\", for which the updater "
+                                 "makes no directory: a fresh installation cannot take it; use \"\\\")",
+                                 "refused: Карта.dat (differs only in letter case from карта.dat, the same file on "
+                                 "Windows)",
+                                 "refused: карта.dat (differs only in letter case from Карта.dat, the same file on "
+                                 "Windows)",
                                  "unlisted: a.dat",
                                  "unlisted: extra.dat",
+                                 "unlisted: sub\\slash.dat",
                              }));
     std::set<std::string> checked;
     for (const VerifyPlan::Check& check : plan.checks)
         checked.insert(check.path);
-    EXPECT_EQ(checked, (std::set<std::string>{"ok.dat", "sub\\slash.dat", "数\\x.dat"}));
+    EXPECT_EQ(checked, (std::set<std::string>{"ok.dat", "数\\x.dat"}));
 }
 
 // A scratch directory removed with everything in it.

@@ -26,7 +26,8 @@ class ManifestCli(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="qal-cli-")
         self.game = os.path.join(self.root, "game")
-        self.content = {"top.bin": os.urandom(3000), "sub dir/x y.dat": b"blank", "a0.dat": b"",
+        self.content = {"PelMicroLauncher.exe": b"MZ client", "top.bin": os.urandom(3000),
+                        "sub dir/x y.dat": b"blank", "a0.dat": b"",
                         "a/z.dat": b"z" * 70000, "数据/地图.dat": b"map", "q&'.dat": b"q"}
         for path, data in self.content.items():
             self.put(path, data)
@@ -75,7 +76,8 @@ class ManifestCli(unittest.TestCase):
         self.assertEqual(first.returncode, 0, first.stderr)
         self.assertEqual(first.stderr, b"")  # not a terminal: results only
         expected = ['<?xml version="1.0" encoding="GBK"?>', '<update version="1.0.3">']
-        for path in ["a0.dat", "a\\z.dat", "q&amp;&apos;.dat", "sub dir\\x y.dat", "top.bin", "数据\\地图.dat"]:
+        for path in ["PelMicroLauncher.exe", "a0.dat", "a\\z.dat", "q&amp;&apos;.dat", "sub dir\\x y.dat", "top.bin",
+                     "数据\\地图.dat"]:
             data = self.content[path.replace("\\", "/").replace("&amp;", "&").replace("&apos;", "'")]
             expected.append('  <file path="%s" ver="%s"/>' % (path, md5_upper(data)))
         expected.append("</update>")
@@ -100,16 +102,18 @@ class ManifestCli(unittest.TestCase):
         with open(out, "wb") as f:
             f.write(b"last good manifest")
         for path in ["data/aux.dat", "qalUpdate.part", "ॐ.dat", "why?.dat", "x|y.dat", "trailing. ",
-                     "Case.dat", "CASE.DAT"]:
+                     "Case.dat", "CASE.DAT", "Карта.dat", "карта.dat", "Ａ.dat", "ａ.dat", "NAME~1.EXT",
+                     "dir/qalUpdate.7.part"]:
             self.put(path, b"x")
         os.symlink("/etc/hostname", os.path.join(self.game, "outside.lnk"))
         result = run("build", self.game, "--version", "1", "-o", out)
         self.assertEqual(result.returncode, 1)
         errors = result.stderr.decode()
         for path in ["data\\aux.dat", "qalUpdate.part", "ॐ.dat", "why?.dat", "x|y.dat", "trailing. ",
-                     "Case.dat", "CASE.DAT", "outside.lnk"]:
+                     "Case.dat", "CASE.DAT", "outside.lnk", "Карта.dat", "карта.dat", "Ａ.dat", "ａ.dat",
+                     "NAME~1.EXT", "dir\\qalUpdate.7.part"]:
             self.assertIn("refused: %s (" % path, errors)
-        self.assertIn("9 names refused; no manifest written", errors)
+        self.assertIn("15 names refused; no manifest written", errors)
         with open(out, "rb") as f:
             self.assertEqual(f.read(), b"last good manifest")
         self.assertEqual(self.leftovers(), ["game", "qupdater.xml"])
@@ -119,10 +123,46 @@ class ManifestCli(unittest.TestCase):
         # A long installation directory leaves less room for names.
         shutil.rmtree(self.game)
         self.put("x" * 100 + ".dat", b"x")
+        self.put("PelMicroLauncher.exe", b"MZ")
         self.assertEqual(run("build", self.game, "--version", "1").returncode, 0)
         long_install = run("build", self.game, "--version", "1", "--install-dir", "D:\\" + "i" * 150)
         self.assertEqual(long_install.returncode, 1)
         self.assertIn(b"its path in the installation would exceed 259 characters", long_install.stderr)
+
+    def test_build_refuses_a_tree_without_the_micro_client_at_its_top(self):
+        # The site root given for the game directory.
+        site = os.path.dirname(self.game)
+        out = os.path.join(self.root, "qupdater.xml")
+        result = run("build", site, "--version", "1", "-o", out)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"no PelMicroLauncher.exe at its top", result.stderr)
+        self.assertFalse(os.path.exists(out))
+        os.rename(os.path.join(self.game, "PelMicroLauncher.exe"), os.path.join(self.game, "pelmicrolauncher.EXE"))
+        self.assertEqual(run("build", self.game, "--version", "1").returncode, 0)  # Windows finds it in any case
+
+    def test_verify_refuses_what_the_updater_would_fail_on(self):
+        manifest = os.path.join(self.root, "qupdater.xml")
+        self.assertEqual(run("build", self.game, "--version", "1", "-o", manifest).returncode, 0)
+        with open(manifest, "rb") as f:
+            body = f.read()
+        long_name = "d" * 230
+        self.put(long_name, b"")
+        with open(manifest, "wb") as f:
+            f.write(body.replace(b'path="a\\z.dat"', b'path="a/z.dat"').replace(
+                b"</update>", b'<file path="%s" ver="%s"/>\n<file path="A0.DAT" ver="%s"/>\n</update>'
+                % (long_name.encode(), md5_upper(b"").encode(), md5_upper(b"").encode())))
+        result = run("verify", manifest, self.game)
+        self.assertEqual(result.returncode, 1)
+        lines = result.stdout.decode().splitlines()
+        self.assertIn('refused: a/z.dat (separates directories with "/", for which the updater makes no directory: '
+                      'a fresh installation cannot take it; use "\\")', lines)
+        self.assertIn("refused: %s (too long for the updater: its path in the installation would exceed 259 "
+                      "characters)" % long_name, lines)
+        self.assertIn("refused: A0.DAT (differs only in letter case from a0.dat, the same file on Windows)", lines)
+        self.assertIn("unlisted: a\\z.dat", lines)
+        # The limits follow the players' installation directory.
+        short = run("verify", manifest, self.game, "--install-dir", "C:\\G")
+        self.assertNotIn("refused: %s (" % long_name, short.stdout.decode())
 
     def test_failures_name_the_file_and_exit_1(self):
         missing = run("build", os.path.join(self.root, "nothing"), "--version", "1")

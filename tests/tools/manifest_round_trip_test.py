@@ -131,7 +131,8 @@ class ManifestRoundTrip(qaltest.unittest.TestCase):
     def test_names_windows_cannot_take_are_refused(self):
         # Wine shows a Unix link to a directory as a reparse point.
         # Windows' best fit would write "ä" as "a", another file.
-        install = Install({"ॐ.dat": b"not in GBK", "ä.dat": b"best fit", "fine.dat": b"fine"})
+        install = Install({"ॐ.dat": b"not in GBK", "ä.dat": b"best fit", "fine.dat": b"fine",
+                           "Карта.dat": b"upper", "карта.dat": b"lower"})
         os.symlink(install.root, install.game("outside"))
         manifest = os.path.join(install.root, "qupdater.xml")
         result = tool("build", qaltest.win_path(install.game()), "--version", "1", "-o", qaltest.win_path(manifest))
@@ -140,6 +141,7 @@ class ManifestRoundTrip(qaltest.unittest.TestCase):
         self.assertIn("refused: ॐ.dat (code page 936 cannot carry its name exactly)", output)
         self.assertIn("refused: ä.dat (code page 936 cannot carry its name exactly)", output)
         self.assertIn("refused: outside (a link or other reparse point, which is never followed)", output)
+        self.assertIn("refused: Карта.dat (differs only in letter case from карта.dat", output)
         self.assertEqual(sorted(os.listdir(install.root)), ["Orvane Game", "start here"])
 
 

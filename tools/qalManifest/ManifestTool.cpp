@@ -131,6 +131,13 @@ int RunBuild(const ToolOptions& options)
         Say(options.gameDir + ": " + error);
         return 1;
     }
+    // The site root given for the game directory would publish game\game\...
+    // and leave every player without a micro-client to start.
+    if (!HoldsMicroClient(listing)) {
+        Say(options.gameDir + ": no PelMicroLauncher.exe at its top, which every updater starts (is it the "
+            "game directory itself, not the site above it?); no manifest written");
+        return 1;
+    }
 
     // Every name is judged before any file is read: one run shows the
     // operator everything to rename.
@@ -219,6 +226,10 @@ int RunVerify(const ToolOptions& options)
     std::unique_ptr<CodePage> codePage = OpenCodePage(options.codePage, &error);
     if (!codePage)
         return UsageError(error);
+    UpdaterSite site;
+    if (!FormUpdaterSite(options.installDir, options.baseUrl, &site))
+        return UsageError("the installation directory \"" + ShowableName(options.installDir) +
+                          "\" leaves the updater no room for a file name (or is not UTF-8)");
     const bool signedRules = !options.publicKeys.empty();
     std::vector<P256PublicKey> keys(options.publicKeys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -262,7 +273,7 @@ int RunVerify(const ToolOptions& options)
         return 1;
     }
 
-    VerifyPlan plan = PlanVerify(ManifestEntries(document), listing, *codePage, signedRules);
+    VerifyPlan plan = PlanVerify(ManifestEntries(document), listing, *codePage, site, signedRules);
     if (signedRules) {
         std::string sequence = SequenceFinding(ManifestSequence(document));
         if (!sequence.empty())

@@ -6,12 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "CodePage.h"
 #include "FileHashing.h"
+#include "NameRules.h"
 #include "Platform.h"
 #include "TreeListing.h"
 
@@ -331,6 +335,23 @@ bool WriteText(OutputStream stream, const std::string& utf8)
 bool ErrorIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+std::wstring UpcaseAsNtfs(const std::wstring& name)
+{
+    // glibc's own Unicode tables, whatever locale the operator runs in.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    std::wstring upper = name;
+    for (wchar_t& unit : upper) {
+        // Surrogates stay as they are: NTFS folds no character beyond the
+        // BMP, and each unit is folded alone.
+        if (unicode && (unit < 0xD800 || unit > 0xDFFF)) {
+            wint_t mapped = towupper_l(wint_t(unit), unicode);
+            if (mapped <= 0xFFFF)
+                unit = wchar_t(mapped);
+        }
+    }
+    return upper;
 }
 
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error)

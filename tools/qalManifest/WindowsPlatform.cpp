@@ -10,6 +10,7 @@
 
 #include "CodePage.h"
 #include "FileHashing.h"
+#include "NameRules.h"
 #include "Platform.h"
 #include "ScopedHandles.h"
 #include "TextCoding.h"
@@ -417,6 +418,18 @@ bool ErrorIsTerminal()
 {
     DWORD mode;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::wstring UpcaseAsNtfs(const std::wstring& name)
+{
+    // The invariant locale: a Turkish user's "i" must not become "İ", which
+    // NTFS does not do.
+    if (name.empty() || name.size() > INT_MAX)
+        return name;
+    std::wstring upper(name.size(), L'\0');
+    int written = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, name.data(), int(name.size()), &upper[0],
+                               int(upper.size()));
+    return written == int(name.size()) ? upper : name;
 }
 
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error)

@@ -76,8 +76,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             inlineValue = true;
         }
         bool known = ((build || verify) && name == "--code-page") ||
-                     (build && (name == "--version" || name == "-o" || name == "--output" ||
-                                name == "--install-dir" || name == "--base-url" || name == "--sign" ||
+                     ((build || verify) && (name == "--install-dir" || name == "--base-url")) ||
+                     (build && (name == "--version" || name == "-o" || name == "--output" || name == "--sign" ||
                                 name == "--sequence")) ||
                      (verify && name == "--public-key");
         if (!known)
@@ -159,7 +159,8 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "  qalManifest build GAME_DIR --version TEXT [-o FILE] [--code-page N]\n"
         "                    [--install-dir DIR] [--base-url URL]\n"
         "                    [--sign PRIVATE.pem [--sequence N]]\n"
-        "  qalManifest verify MANIFEST GAME_DIR [--code-page N] [--public-key PUBLIC.pem]...\n"
+        "  qalManifest verify MANIFEST GAME_DIR [--code-page N] [--install-dir DIR]\n"
+        "                     [--base-url URL] [--public-key PUBLIC.pem]...\n"
         "  qalManifest keygen PRIVATE.pem PUBLIC.pem\n"
         "  qalManifest --help\n"
         "\n"
@@ -169,12 +170,17 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "        write (device names, its partial file name qalUpdate.part, names the\n"
         "        code page cannot carry, characters Windows or the download address\n"
         "        cannot hold, trailing dots or blanks, names differing only in case,\n"
-        "        names too long for the updater, links leading out of GAME_DIR), then\n"
-        "        exits 1 without writing anything. Empty directories are not listed.\n"
+        "        names too long for the updater, names shaped like short 8.3 names such\n"
+        "        as NAME~1.EXT, links leading out of GAME_DIR), then exits 1 without\n"
+        "        writing anything. Names differing only in letter case as NTFS compares\n"
+        "        them (any letter the code page carries) are refused. A GAME_DIR with no\n"
+        "        PelMicroLauncher.exe at its top is refused. Empty directories are not\n"
+        "        listed.\n"
         "verify  Compares MANIFEST with GAME_DIR and prints, sorted, one per line:\n"
         "          missing: PATH      listed, but no such file\n"
         "          different: PATH    the file's MD5 differs (or \"ver\" is no digest)\n"
-        "          refused: PATH (R)  the updater would refuse the entry\n"
+        "          refused: PATH (R)  the updater would refuse the entry, by any rule\n"
+        "                             build applies (\"/\" as a separator among them)\n"
         "          unlisted: PATH     a file the manifest does not list\n"
         "        Names compare exactly, case included. Exits 0 when nothing is printed.\n"
         "        With --public-key, checks what an updater built with those keys checks:\n"
@@ -195,7 +201,7 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "  --code-page N      the players' ANSI code page; names and the version are\n"
         "                     written (and read back) in it (default: 936, GBK)\n"
         "  --install-dir DIR  the players' installation directory, for the updater's\n"
-        "                     path limits (default: C:\\Program Files (x86)\\Orvane\\)\n"
+        "                     path limits (build, verify; default: C:\\Program Files (x86)\\Orvane\\)\n"
         "  --base-url URL     the updater's resource address, ending in \"/\", for its\n"
         "                     address limit (default: " + defaultBaseUrl + ")\n"
         "  --sign KEY         sign the manifest with this private key (PEM): every\n"

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "InstallLayout.h"
 #include "ManifestPathCheck.h"
 #include "TextCoding.h"
 #include "UpdateLocations.h"
@@ -24,6 +25,42 @@ bool Fits(bool (*form)(wchar_t*, size_t, const wchar_t*, const wchar_t*), size_t
 std::string Quoted(char c)
 {
     return std::string("\"") + c + "\"";
+}
+
+bool IsAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// NAME~N.EXT: at most eight characters with a "~" and digits ending them,
+// then at most one dot and three more.
+bool IsShapedLikeShortName(const std::string& component)
+{
+    size_t dot = component.find('.');
+    std::string base = component.substr(0, dot);
+    if (dot != std::string::npos) {
+        std::string extension = component.substr(dot + 1);
+        if (extension.size() > 3 || extension.find('.') != std::string::npos)
+            return false;
+    }
+    size_t tilde = base.rfind('~');
+    if (base.size() > 8 || tilde == std::string::npos || tilde == 0 || tilde + 1 == base.size())
+        return false;
+    for (size_t i = tilde + 1; i < base.size(); ++i) {
+        if (!IsAsciiDigit(base[i]))
+            return false;
+    }
+    return true;
+}
+
+// The name as NTFS compares it, for grouping; invalid text stays as it is.
+std::string FoldedForNtfs(const std::string& name)
+{
+    std::wstring units;
+    std::string folded;
+    if (!Utf8ToUtf16Units(name, &units) || !Utf16UnitsToUtf8(UpcaseAsNtfs(units), &folded))
+        return name;
+    return folded;
 }
 
 }  // namespace
@@ -62,6 +99,9 @@ std::string ComponentRefusal(const std::string& component)
     }
     if (!component.empty() && (component.back() == '.' || component.back() == ' '))
         return "a name ending in a dot or a blank, which Windows drops";
+    if (IsShapedLikeShortName(component))
+        return "shaped like a short (8.3) name such as NAME~1.EXT, which Windows may have given another file "
+               "of the same directory";
     return std::string();
 }
 
@@ -114,7 +154,8 @@ std::string PathRefusal(const std::string& listedPath, const CodePage& codePage,
 
 std::vector<RefusedEntry> FindCaseCollisions(const std::vector<ListedFile>& files)
 {
-    // (parent path, name folded to lower case) -> the names seen there.
+    // (parent path, name folded as NTFS compares it) -> the names seen
+    // there.
     std::map<std::pair<std::string, std::string>, std::set<std::string>> seen;
     for (const ListedFile& file : files) {
         size_t start = 0;
@@ -122,12 +163,7 @@ std::vector<RefusedEntry> FindCaseCollisions(const std::vector<ListedFile>& file
             size_t end = file.path.find('/', start);
             std::string parent = start ? file.path.substr(0, start - 1) : std::string();
             std::string name = file.path.substr(start, end - start);
-            std::string folded = name;
-            for (char& c : folded) {
-                if (c >= 'A' && c <= 'Z')
-                    c = char(c - 'A' + 'a');
-            }
-            seen[{parent, folded}].insert(file.path.substr(0, end));
+            seen[{parent, FoldedForNtfs(name)}].insert(file.path.substr(0, end));
             if (end == std::string::npos)
                 break;
             start = end + 1;
@@ -145,6 +181,18 @@ std::vector<RefusedEntry> FindCaseCollisions(const std::vector<ListedFile>& file
         }
     }
     return collisions;
+}
+
+bool HoldsMicroClient(const TreeListing& listing)
+{
+    std::wstring wanted = UpcaseAsNtfs(kMicroClientFileName);
+    for (const ListedFile& file : listing.files) {
+        std::wstring name;
+        if (file.path.find('/') == std::string::npos && Utf8ToUtf16Units(file.path, &name) &&
+            UpcaseAsNtfs(name) == wanted)
+            return true;
+    }
+    return false;
 }
 
 bool EncodeExactly(const CodePage& codePage, const std::string& utf8, std::string* bytes)

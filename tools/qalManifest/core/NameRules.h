@@ -21,7 +21,8 @@ bool FormUpdaterSite(const std::string& installDir, const std::string& resourceB
 
 // The reason one component of a name is refused, or empty: not UTF-8, a
 // character Windows or the download address cannot hold, a trailing dot or
-// blank.
+// blank, the shape of a short (8.3) name such as NAME~1.EXT, which Windows
+// may have given another file of the same directory.
 std::string ComponentRefusal(const std::string& component);
 
 // The reason a listed path is refused, or empty. Checks every component, then
@@ -29,7 +30,17 @@ std::string ComponentRefusal(const std::string& component);
 // safety rules and its buffers.
 std::string PathRefusal(const std::string& listedPath, const CodePage& codePage, const UpdaterSite& site);
 
-// Names that differ only in ASCII letter case within one directory: they are
-// one file on Windows. Looks at every directory and file name the listed
-// paths pass through, so "Data/a" and "data/b" collide at "Data"/"data".
+// Names that differ only in letter case within one directory, as NTFS
+// compares them: they are one file on Windows. Looks at every directory and
+// file name the listed paths pass through, so "Data/a" and "data/b" collide
+// at "Data"/"data".
 std::vector<RefusedEntry> FindCaseCollisions(const std::vector<ListedFile>& files);
+
+// Provided by the platform glue: the UTF-16 units of a name in upper case
+// the way NTFS compares names, one unit for one by the simple uppercase
+// mapping of each, whatever the user's language.
+std::wstring UpcaseAsNtfs(const std::wstring& name);
+
+// Whether the listing holds the micro-client at its top, the file every
+// updater starts (Windows finds it in any letter case).
+bool HoldsMicroClient(const TreeListing& listing);

@@ -6,13 +6,15 @@
 #include "DigestText.h"
 #include "ManifestPathCheck.h"
 #include "ManifestSignature.h"
+#include "NameRules.h"
 #include "TextCoding.h"
 #include "UpdateLocations.h"
 
 VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
-                      const CodePage& codePage, bool signedRules)
+                      const CodePage& codePage, const UpdaterSite& site, bool signedRules)
 {
     VerifyPlan plan;
+    std::vector<ListedFile> accepted;
     std::unordered_map<std::string, size_t> byPath;
     for (size_t i = 0; i < listing.files.size(); ++i)
         byPath.emplace(listing.files[i].path, i);
@@ -27,18 +29,32 @@ VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListi
                                     std::to_string(codePage.Number()) + ")");
             continue;
         }
-        std::string shown = ManifestFormOf(path);
+        // Shown as written: a "/" is not a "\\" to the updater.
+        std::string shown = ShowableName(path);
         if (!IsSafeManifestPath(wide.c_str())) {
             plan.findings.push_back("refused: " + shown +
                                     " (the updater refuses it: it leaves the game directory or names a device)");
             continue;
         }
-        if (NamesPartialDownload(wide.c_str())) {
-            plan.findings.push_back("refused: " + shown + " (the updater's own partial download name)");
+        if (path.find('/') != std::string::npos) {
+            plan.findings.push_back("refused: " + shown +
+                                    " (separates directories with \"/\", for which the updater makes no"
+                                    " directory: a fresh installation cannot take it; use \"\\\")");
             continue;
         }
         std::string key = path;
         std::replace(key.begin(), key.end(), '\\', '/');
+        if (key.empty() || key.front() == '/' || key.back() == '/' || key.find("//") != std::string::npos) {
+            plan.findings.push_back("refused: " + shown + " (an empty name between separators)");
+            continue;
+        }
+        // The rules build applies, so what passes here the updater takes.
+        std::string reason = PathRefusal(key, codePage, site);
+        if (!reason.empty()) {
+            plan.findings.push_back("refused: " + shown + " (" + reason + ")");
+            continue;
+        }
+        accepted.push_back({key, std::string(), 0});
         auto found = byPath.find(key);
         if (found == byPath.end()) {
             plan.findings.push_back("missing: " + shown);
@@ -58,6 +74,9 @@ VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListi
         else
             plan.checks.push_back({found->second, shown, entry.expectedDigest, signedRules ? entry.sha256 : ""});
     }
+    for (const RefusedEntry& collision : FindCaseCollisions(accepted))
+        plan.findings.push_back("refused: " + ShowableName(ManifestFormOf(collision.path)) + " (" + collision.reason +
+                                ")");
     for (size_t i = 0; i < listing.files.size(); ++i) {
         if (!listed[i])
             plan.findings.push_back("unlisted: " + ShowableName(ManifestFormOf(listing.files[i].path)));

@@ -7,6 +7,7 @@
 
 #include "CodePage.h"
 #include "ManifestReader.h"
+#include "NameRules.h"
 #include "TreeListing.h"
 
 struct VerifyPlan {
@@ -23,12 +24,14 @@ struct VerifyPlan {
     std::vector<Check> checks;
 };
 
-// Names compare exactly, with either separator: a mirror serves names as
-// they are, whatever case Windows would forgive. With signedRules, as an
+// Names compare exactly: a mirror serves names as they are, whatever case
+// Windows would forgive. Every entry must keep the rules build keeps for the
+// players' site (separators, characters, code page, devices, lengths, names
+// one file on Windows), each breach named. With signedRules, as an
 // updater built with manifest keys reads the entries: each must carry a
 // well-formed "ver" and "sha256", and the file must match both.
 VerifyPlan PlanVerify(const std::vector<ManifestEntry>& entries, const TreeListing& listing,
-                      const CodePage& codePage, bool signedRules = false);
+                      const CodePage& codePage, const UpdaterSite& site, bool signedRules = false);
 
 // The finding for a signed manifest's root "sequence", or empty when it is
 // well-formed.
