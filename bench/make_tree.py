@@ -17,7 +17,9 @@ def put(path, size):
             f.write(piece)
             size -= len(piece)
 
-total = 0
+# A game tree has its micro-client at the top, or qalManifest refuses it.
+put("PelMicroLauncher.exe", 64 * 1024)
+total = 64 * 1024
 for i in range(4):
     put("big/pack%d.dat" % i, 256 * MiB)
     total += 256 * MiB
@@ -31,4 +33,4 @@ while total < 2048 * MiB:
     put("medium/d%02d/m%04d.dat" % (i % 20, i), size)
     total += size
     i += 1
-print("%d files, %.1f MiB" % (4 + len(small) + i, total / MiB))
+print("%d files, %.1f MiB" % (5 + len(small) + i, total / MiB))

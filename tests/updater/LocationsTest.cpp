@@ -163,12 +163,14 @@ TEST_F(PlanFixture, OneUnsafePathFailsEverythingBeforeAnyFileIsRead)
 
 TEST_F(PlanFixture, TheUpdatersOwnPartialFileNameIsNoEntry)
 {
-    for (const char* name : {"qalUpdate.part", "sub\\QALUPDATE.PART", "x/qalupdate.part. "}) {
+    for (const char* name : {"qalUpdate.part", "sub\\QALUPDATE.PART", "x/qalupdate.part. ", "qalUpdate.1.part",
+                             "d\\QalUpdate.9.Part"}) {
         std::vector<ManifestEntry> entries = {{"fine.dat", "AA"}, {name, "BB"}};
         EXPECT_EQ(Plan(entries), PlanOutcome::UnsafePath) << name;
     }
     EXPECT_TRUE(looked.empty());
-    std::vector<ManifestEntry> entries = {{"qalUpdate.part\\x.dat", "AA"}, {"qalUpdate.partial", "BB"}};
+    std::vector<ManifestEntry> entries = {{"qalUpdate.part\\x.dat", "AA"}, {"qalUpdate.partial", "BB"},
+                                          {"qalUpdate.0.part", "CC"}, {"qalUpdate.10.part", "DD"}};
     EXPECT_EQ(Plan(entries), PlanOutcome::Ready);
 }
 
@@ -214,6 +216,9 @@ TEST(DownloadTargets, FormsAddressDestinationAndParentTogether)
     EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a\\b\\qalUpdate.part");
     ASSERT_TRUE(FormDownloadTarget(&target, kBase, kGameDir, L"a/b.dat"));
     EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a/qalUpdate.part");  // beside the file itself
+    ASSERT_TRUE(FormDownloadTarget(&target, kBase, kGameDir, L"a\\b.dat", L"qalUpdate.4.part"));
+    EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a\\qalUpdate.4.part");
+    EXPECT_EQ(PartialDownloadSlot(L"x\\QALUPDATE.4.PART"), 4);
     // A destination that fits with no room for the partial file's name is
     // refused, not written under a cut name.
     std::wstring deep = std::wstring(240, L'd') + L"\\f";
