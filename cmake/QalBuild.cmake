@@ -51,6 +51,14 @@ if(QAL_WINDOWS)
   if(MINGW)
     # No MinGW runtime DLLs next to the programs: a player's machine has none.
     add_link_options(-static -static-libgcc -static-libstdc++)
+    # The same sources give the same bytes: no link time in the headers and
+    # no build directory in the programs, so a release can be rebuilt and
+    # compared.
+    option(QAL_REPRODUCIBLE "Link without timestamps and map source paths away" ON)
+    if(QAL_REPRODUCIBLE)
+      add_link_options(-Wl,--no-insert-timestamp)
+      add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+    endif()
   endif()
 endif()
 

@@ -18,6 +18,7 @@ packages=(
   xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
   python3 python3-pil dpkg-dev locales openssl
   clang libclang-rt-14-dev libxtst6
+  nsis osslsigncode
 )
 
 # wine32 is an i386 package; the architecture must be known before apt can see it.

@@ -14,8 +14,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export WINEPREFIX="${QAL_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 # Without these, Wine offers to download its Mono and Gecko add-ons in a
-# dialog that nobody answers and the test hangs.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# dialog that nobody answers and the test hangs; and its menu builder would
+# write a .desktop file into $HOME for every shortcut a program makes.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
 # shellcheck source=scripts/wine-env.sh

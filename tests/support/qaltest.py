@@ -56,10 +56,10 @@ def wine_env():
         ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && echo "$DISPLAY"',
          "-", os.path.join(os.path.dirname(WINE_RUN), "wine-env.sh"), BUILD_DIR, os.path.dirname(WINE_RUN)],
         env=dict(env, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
-                 WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64"),
+                 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64"),
         check=True, capture_output=True, text=True, timeout=180)
     env.update(DISPLAY=out.stdout.strip(), WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64")
     return env
 
 

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// %LOCALAPPDATA%\Programs\Orvane\ of a user whose name has 20 characters.
+inline const char kDefaultInstallDir[] = "C:\\Users\\UUUUUUUUUUUUUUUUUUUU\\AppData\\Local\\Programs\\Orvane\\";
+
 struct ToolOptions {
     enum class Command { Help, Build, Verify, Keygen };
     Command command = Command::Help;
@@ -18,7 +21,9 @@ struct ToolOptions {
     std::vector<std::string> publicKeys;  // verify: any of them may have signed
     std::string privateKeyOut, publicKeyOut;  // keygen
     unsigned codePage = 936;
-    std::string installDir = "C:\\Program Files (x86)\\Orvane\\";
+    // Where the installer puts the programs, as a player has it: the user
+    // name is a placeholder of the longest a local account can have.
+    std::string installDir = kDefaultInstallDir;
     std::string baseUrl;
 };
 

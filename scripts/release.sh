@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The operator's release: Release programs for i686 and x86_64 with the
+# operator's resource address and manifest keys, signed when a certificate
+# is given, packed into one installer for players.
+#
+#   scripts/release.sh --version V --base-url URL --config wdConfig.ini
+#                      [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE] -o DIR
+#
+# Writes DIR/OrvaneSetup-V.exe and DIR/OrvaneSetup-V.exe.sha256. Sets the
+# machine up first, as the other scripts do. The build trees go to
+# build/release-TARGET (QAL_RELEASE_BUILD_ROOT moves them). Without a
+# certificate the same inputs give the same installer bytes.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+me=scripts/release.sh
+
+usage() {
+  cat >&2 <<USAGE
+usage: $me --version V --base-url URL --config wdConfig.ini
+                          [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE] -o DIR
+  --version V          the release's version, digits and dots (e.g. 1.0.3)
+  --base-url URL       the resource server's base address built into the updater,
+                       http:// or https://, ending in "/"
+  --config FILE        the wdConfig.ini the installer puts beside the launcher
+  --public-key PEM     a manifest key the updater trusts (repeatable; none: the
+                       updater takes unsigned manifests)
+  --sign-cert FILE     a PKCS#12 code-signing certificate; with --sign-pass-file,
+                       the file holding its password
+  -o DIR               where the installer and its SHA-256 go
+USAGE
+  exit 2
+}
+
+fail() {
+  echo "$me: $*" >&2
+  exit 1
+}
+
+version="" base_url="" config="" out="" cert="" pass_file=""
+keys=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --version|--base-url|--config|--public-key|--sign-cert|--sign-pass-file|-o)
+      [ $# -ge 2 ] || { echo "$me: $1 needs a value" >&2; usage; }
+      case $1 in
+        --version) version=$2 ;;
+        --base-url) base_url=$2 ;;
+        --config) config=$2 ;;
+        --public-key) keys+=("$2") ;;
+        --sign-cert) cert=$2 ;;
+        --sign-pass-file) pass_file=$2 ;;
+        -o) out=$2 ;;
+      esac
+      shift 2 ;;
+    -h|--help) usage ;;
+    *) echo "$me: unknown argument \"$1\"" >&2; usage ;;
+  esac
+done
+[ -n "$version" ] && [ -n "$base_url" ] && [ -n "$config" ] && [ -n "$out" ] || {
+  echo "$me: --version, --base-url, --config and -o are required" >&2; usage; }
+[[ $version =~ ^[0-9]+(\.[0-9]+){0,3}$ ]] || { echo "$me: --version must be digits and dots, like 1.0.3" >&2; usage; }
+[[ $base_url =~ ^https?://[^/]+/.*/$ || $base_url =~ ^https?://[^/]+/$ ]] || {
+  echo "$me: --base-url must be an http:// or https:// address ending in \"/\"" >&2; usage; }
+if [ -n "$cert" ] || [ -n "$pass_file" ]; then
+  [ -n "$cert" ] && [ -n "$pass_file" ] || { echo "$me: --sign-cert and --sign-pass-file go together" >&2; usage; }
+fi
+
+absolute() { (cd "$(dirname "$1")" && printf '%s/%s' "$(pwd)" "$(basename "$1")"); }
+[ -f "$config" ] || fail "--config $config: no such file"
+config=$(absolute "$config")
+for i in "${!keys[@]}"; do
+  [ -f "${keys[$i]}" ] || fail "--public-key ${keys[$i]}: no such file"
+  keys[$i]=$(absolute "${keys[$i]}")
+done
+if [ -n "$cert" ]; then
+  [ -f "$cert" ] || fail "--sign-cert $cert: no such file"
+  [ -f "$pass_file" ] || fail "--sign-pass-file $pass_file: no such file"
+  cert=$(absolute "$cert")
+  pass_file=$(absolute "$pass_file")
+fi
+mkdir -p "$out" || fail "cannot create $out"
+out=$(cd "$out" && pwd)
+
+step() { echo "== $*" >&2; }
+
+step "setting up the machine"
+if [ "$(id -u)" -eq 0 ]; then
+  bash "$root/scripts/setup-debian.sh" >&2 || fail "the set-up failed"
+else
+  sudo bash "$root/scripts/setup-debian.sh" >&2 || fail "the set-up failed"
+fi
+
+build_root=${QAL_RELEASE_BUILD_ROOT:-$root/build/release}
+stage=$(mktemp -d "$out/.stage.XXXXXX")
+installer=$out/OrvaneSetup-$version.exe
+partial=$out/.OrvaneSetup-$version.exe.part
+# Nothing half-written is left in DIR, whatever step fails.
+cleanup() { rm -rf "$stage" "$partial" "$partial.unsigned"; }
+trap cleanup EXIT
+
+key_list=$(IFS=';'; echo "${keys[*]:-}")
+for target in i686 x86_64; do
+  tree=$build_root-$target
+  step "building the $target programs in $tree"
+  cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target-w64-mingw32.cmake" \
+        -DQAL_RESOURCE_BASE_URL="$base_url" -DQAL_MANIFEST_PUBLIC_KEYS="$key_list" \
+        -DQAL_BUILD_TESTS=OFF -DQAL_REPRODUCIBLE=ON >&2 || fail "configuring the $target build failed"
+  cmake --build "$tree" --target qalLogin qalUpdate >&2 || fail "building the $target programs failed"
+  mkdir -p "$stage/$target"
+  cp "$tree/launcher/qalLogin.exe" "$tree/updater/qalUpdate.exe" "$stage/$target/" ||
+    fail "copying the $target programs failed"
+done
+cp "$config" "$stage/wdConfig.ini"
+cp "$root/launcher/res/qalLogin.ico" "$stage/qalLogin.ico"
+
+sign() {  # sign FILE: in place, Authenticode SHA-256
+  osslsigncode sign -pkcs12 "$cert" -readpass "$pass_file" -h sha256 -n "Orvane" \
+    -in "$1" -out "$1.signed" >/dev/null && mv "$1.signed" "$1"
+}
+sign_command=()
+if [ -n "$cert" ]; then
+  step "signing the programs"
+  for exe in "$stage"/*/qal*.exe; do
+    sign "$exe" || fail "signing $(basename "$(dirname "$exe")")/$(basename "$exe") failed"
+  done
+  # The uninstaller is made inside makensis, and signed there.
+  sign_command=(-DSIGN_COMMAND="osslsigncode sign -pkcs12 \"$cert\" -readpass \"$pass_file\" -h sha256 -n Orvane -in \"%1\" -out \"%1.signed\" && mv \"%1.signed\" \"%1\"")
+else
+  echo "$me: no certificate given: the programs and the installer are NOT signed (Windows will warn players)" >&2
+fi
+
+step "making the installer"
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$partial" \
+  "${sign_command[@]}" "$root/installer/Orvane.nsi" >&2 || fail "makensis failed"
+if [ -n "$cert" ]; then
+  step "signing the installer"
+  sign "$partial" || fail "signing the installer failed"
+fi
+( cd "$out" && sha256sum "$(basename "$partial")" | sed "s/\.OrvaneSetup-$version\.exe\.part/OrvaneSetup-$version.exe/" ) \
+  > "$installer.sha256.part" || fail "computing the installer's SHA-256 failed"
+mv "$partial" "$installer" && mv "$installer.sha256.part" "$installer.sha256" || fail "writing $installer failed"
+echo "$installer"

@@ -1,0 +1,241 @@
+"""From scripts/release.sh to a player's prefix and back: the release command
+builds the same installer twice from the same inputs, signs it and the
+programs with a throwaway certificate, and the installer, on a fresh prefix
+of this test's own, installs per user (into a directory with Chinese
+characters, then the default one), the installed updater brings a game from
+a loopback server, a newer installer keeps that game, and the uninstaller
+leaves nothing of ours behind, while what the player put there stays."""
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
+import qaltest  # noqa: E402
+
+PORT = int(os.environ["QAL_INSTALLER_TEST_PORT"])
+STUB = os.environ["QAL_STUB_CLIENT_EXE"]
+KEY_DIR = os.environ["QAL_TEST_KEY_DIR"]
+BASE = "/qal_lianyun/micro/"
+USER = os.environ.get("USER") or "root"
+KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane"
+UTF8 = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+
+
+def run(*args, **kwargs):
+    return subprocess.run(list(args), capture_output=True, timeout=1200, **kwargs)
+
+
+class InstallerCycle(qaltest.unittest.TestCase):
+    def setUp(self):
+        self.work = qaltest.make_temp_dir("installer-")
+        self.home = os.path.join(self.work, "home")
+        os.makedirs(self.home)
+        self.env = dict(UTF8, HOME=self.home)
+
+    def release(self, version, out, build_root, signed):
+        config = os.path.join(self.work, "wdConfig.ini")
+        with open(config, "w", encoding="ascii") as f:
+            f.write("[config]\r\nname=Orvane\r\nloginURL=http://127.0.0.1:%d/login/\r\n" % PORT)
+        args = ["bash", os.path.join(qaltest.SOURCE_DIR, "scripts", "release.sh"), "--version", version,
+                "--base-url", "http://127.0.0.1:%d%s" % (PORT, BASE), "--config", config,
+                "--public-key", os.path.join(KEY_DIR, "first.pub.pem"), "-o", out]
+        if signed:
+            args += ["--sign-cert", self.pfx, "--sign-pass-file", self.pass_file]
+        made = run(*args, env=dict(os.environ, QAL_RELEASE_BUILD_ROOT=build_root))
+        self.assertEqual(made.returncode, 0, made.stderr.decode(errors="replace")[-3000:])
+        installer = os.path.join(out, "OrvaneSetup-%s.exe" % version)
+        with open(installer, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        with open(installer + ".sha256") as f:
+            self.assertEqual(f.read(), "%s  OrvaneSetup-%s.exe\n" % (digest, version))
+        self.assertEqual(sorted(os.listdir(out)), sorted(["OrvaneSetup-%s.exe" % version,
+                                                          "OrvaneSetup-%s.exe.sha256" % version]))
+        return installer
+
+    def make_certificate(self):
+        key, cert = os.path.join(self.work, "sign.key"), os.path.join(self.work, "sign.crt")
+        self.pfx, self.pass_file = os.path.join(self.work, "sign.pfx"), os.path.join(self.work, "pass.txt")
+        with open(self.pass_file, "w") as f:
+            f.write("throwaway")
+        for args in (["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                      "-days", "30", "-subj", "/CN=Orvane test signer", "-addext", "extendedKeyUsage=codeSigning"],
+                     ["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", self.pfx,
+                      "-passout", "file:" + self.pass_file]):
+            self.assertEqual(run(*args).returncode, 0)
+        self.cert = cert
+
+    def assert_signed(self, path):
+        checked = run("osslsigncode", "verify", "-CAfile", self.cert, "-in", path)
+        self.assertEqual(checked.returncode, 0, (path, checked.stdout.decode(errors="replace")))
+
+    def wine(self, *args):
+        return qaltest.run_windows(*args, timeout=300, env=self.env)
+
+    def fresh_prefix(self):
+        prefix = qaltest.wine_prefix()
+        shutil.rmtree(prefix, ignore_errors=True)
+        subprocess.run(["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3"', "-",
+                        os.path.join(qaltest.SOURCE_DIR, "scripts", "wine-env.sh"), qaltest.BUILD_DIR,
+                        os.path.join(qaltest.SOURCE_DIR, "scripts")],
+                       env=dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win64",
+                                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", **self.env),
+                       check=True, capture_output=True, timeout=300)
+        self.users = os.path.join(prefix, "drive_c", "users", USER)
+        # A fresh prefix links its Desktop and the like into $HOME.
+        for name in os.listdir(self.users):
+            path = os.path.join(self.users, name)
+            if os.path.islink(path):
+                os.unlink(path)
+                os.makedirs(path)
+
+    def snapshot(self):
+        files = set()
+        for d, dirs, names in os.walk(self.users):
+            rel = os.path.relpath(d, self.users)
+            # The system's own: temporary files, and the Internet cache the
+            # download service keeps for every user.
+            parts = rel.split(os.sep)
+            if parts[:3] == ["AppData", "Local", "Temp"] or (
+                    parts[:4] == ["AppData", "Local", "Microsoft", "Windows"] and len(parts) > 4
+                    and parts[4].startswith("INet")):
+                continue
+            files.update(os.path.join(rel, n) for n in names + [x for x in dirs if not os.listdir(os.path.join(d, x))])
+        return files
+
+    def registry(self):
+        export = os.path.join(self.work, "uninstall.reg")
+        if os.path.exists(export):
+            os.remove(export)
+        result = self.wine("reg", "export", KEY, qaltest.win_path(export), "/y")
+        if result.returncode != 0 or not os.path.exists(export):
+            return None
+        with open(export, "rb") as f:
+            return f.read().decode("utf-16")
+
+    def uninstall(self, install_dir_windows, install_dir):
+        # The uninstaller copies itself away and returns at once; a copy run
+        # with _?= waits and answers its exit code.
+        copy = os.path.join(self.work, "uninstall-copy.exe")
+        shutil.copy(os.path.join(install_dir, "Uninstall.exe"), copy)
+        self.assert_signed(copy)
+        result = self.wine(copy, "/S", "_?=" + install_dir_windows)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        os.remove(copy)
+
+    def test_release_install_update_upgrade_uninstall(self):
+        self.make_certificate()
+        releases = os.path.join(qaltest.BUILD_DIR, "release-test")
+        first = self.release("1.0.3", os.path.join(self.work, "plain-1"), releases + "/a", signed=False)
+        shutil.rmtree(releases + "/b-i686", ignore_errors=True)
+        shutil.rmtree(releases + "/b-x86_64", ignore_errors=True)
+        again = self.release("1.0.3", os.path.join(self.work, "plain-2"), releases + "/b", signed=False)
+        with open(first, "rb") as a, open(again, "rb") as b:
+            self.assertTrue(a.read() == b.read(), "two builds from the same inputs differ")
+        setup = self.release("1.0.3", os.path.join(self.work, "signed-1"), releases + "/a", signed=True)
+        newer = self.release("1.0.4", os.path.join(self.work, "signed-2"), releases + "/a", signed=True)
+        for installer in (setup, newer):
+            self.assert_signed(installer)
+
+        self.fresh_prefix()
+        before = self.snapshot()
+        self.assertIsNone(self.registry())
+
+        # A directory where a program cannot be written: an error, never a
+        # success with half an installation. (NSIS falls back to the default
+        # directory for one it cannot create at all.)
+        occupied = os.path.join(self.users, "..", "..", "occupied", "Orvane", "qalLogin.exe")
+        os.makedirs(occupied)
+        failed = self.wine(setup, "/S", "/D=C:\\occupied\\Orvane")
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertIsNone(self.registry())
+        self.assertEqual(self.snapshot(), before)
+        self.assertEqual(os.listdir(os.path.dirname(occupied)), ["qalLogin.exe"])
+        shutil.rmtree(os.path.dirname(os.path.dirname(occupied)))
+
+        # Into a directory with Chinese characters, then out again.
+        chinese = os.path.join(self.users, "..", "..", "游戏", "奥凡")
+        installed = self.wine(setup, "/S", "/D=C:\\游戏\\奥凡")
+        self.assertEqual(installed.returncode, 0, installed.stdout)
+        self.assertEqual(sorted(os.listdir(chinese)), ["Uninstall.exe", "qalLogin.exe", "qalUpdate.exe", "wdConfig.ini"])
+        self.assertIn('"InstallLocation"="C:\\\\游戏\\\\奥凡"', self.registry())
+        self.uninstall("C:\\游戏\\奥凡", chinese)
+        self.assertFalse(os.path.exists(chinese))
+        self.assertIsNone(self.registry())
+        self.assertEqual(self.snapshot(), before)
+
+        # The default directory, as a player gets it.
+        self.assertEqual(self.wine(setup, "/S").returncode, 0)
+        install = os.path.join(self.users, "AppData", "Local", "Programs", "Orvane")
+        self.assertEqual(sorted(os.listdir(install)), ["Uninstall.exe", "qalLogin.exe", "qalUpdate.exe", "wdConfig.ini"])
+        for name in ("qalLogin.exe", "qalUpdate.exe", "Uninstall.exe"):
+            self.assert_signed(os.path.join(install, name))
+        with open(os.path.join(install, "qalUpdate.exe"), "rb") as f:
+            program = f.read()
+        pe = int.from_bytes(program[0x3C:0x40], "little")
+        self.assertEqual(program[pe + 4:pe + 6], b"\x64\x86", "not the 64-bit updater on 64-bit Windows")
+        menu = os.path.join(self.users, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                            "Orvane", "Orvane.lnk")
+        desktop = os.path.join(self.users, "Desktop", "Orvane.lnk")
+        self.assertTrue(os.path.isfile(menu) and os.path.isfile(desktop))
+        self.assertEqual(os.listdir(self.home), [], "something was written into $HOME")
+        values = self.registry()
+        windows_dir = "C:\\\\users\\\\%s\\\\AppData\\\\Local\\\\Programs\\\\Orvane" % USER
+        for line in ('"DisplayName"="Orvane"', '"DisplayVersion"="1.0.3"', '"Publisher"="Orvane"',
+                     '"DisplayIcon"="%s\\\\qalLogin.exe,0"' % windows_dir, '"InstallLocation"="%s"' % windows_dir,
+                     '"UninstallString"="\\"%s\\\\Uninstall.exe\\""' % windows_dir,
+                     '"QuietUninstallString"="\\"%s\\\\Uninstall.exe\\" /S"' % windows_dir, '"EstimatedSize"=dword:'):
+            self.assertIn(line.lower(), values.lower())
+
+        # The installed updater brings the game and starts its micro-client.
+        with open(STUB, "rb") as f:
+            client = f.read()
+        game = {"PelMicroLauncher.exe": client, "data\\map.dat": os.urandom(20000)}
+        lines = ["<update version='1.0.3' sequence='5'>"]
+        for path, data in game.items():
+            lines.append("<file path='%s' ver='%s' sha256='%s'/>" % (path, hashlib.md5(data).hexdigest().upper(),
+                                                                      hashlib.sha256(data).hexdigest()))
+        manifest = qaltest.sign_manifest(("\n".join(lines + ["</update>"]) + "\n").encode(),
+                                         os.path.join(KEY_DIR, "first.pem"))
+        served = {BASE + "qupdater.xml": manifest}
+        served.update({BASE + "game/" + p.replace("\\", "/"): d for p, d in game.items()})
+        line = qaltest.quote_arg(qaltest.win_path(os.path.join(install, "qalUpdate.exe"))) + \
+            ' http://127.0.0.1:9/login/entergame.htm?uid=1 "C:\\x\\qalLogin.exe"'
+        with qaltest.ResourceServer(port=PORT, files=served):
+            report = qaltest.run_exact(line, timeout_ms=120000, answers=["IDOK"], env=self.env)
+        self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
+        self.assertTrue(os.path.exists(os.path.join(install, "game", "launch-record.txt")))
+        kept = {}
+        for d, _, names in os.walk(os.path.join(install, "game")):
+            for n in names:
+                with open(os.path.join(d, n), "rb") as f:
+                    kept[os.path.join(d, n)] = f.read()
+
+        # What the player keeps there, and beside it.
+        mine = os.path.join(install, "我的截图.png")
+        beside = os.path.join(install, "..", "notes.txt")
+        for path in (mine, beside):
+            with open(path, "wb") as f:
+                f.write(b"the player's")
+
+        # A newer installer over it keeps the game.
+        self.assertEqual(self.wine(newer, "/S").returncode, 0)
+        self.assertIn('"displayversion"="1.0.4"', self.registry().lower())
+        for path, data in kept.items():
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), data, path)
+        self.assertTrue(os.path.exists(os.path.join(install, "download", "qupdater.xml")))
+
+        self.uninstall("C:\\users\\%s\\AppData\\Local\\Programs\\Orvane" % USER, install)
+        self.assertIsNone(self.registry())
+        self.assertEqual(sorted(os.listdir(install)), ["我的截图.png"])
+        self.assertTrue(os.path.exists(beside))
+        left = self.snapshot() - before
+        self.assertEqual(left, {os.path.join("AppData", "Local", "Programs", "Orvane", "我的截图.png"),
+                                os.path.join("AppData", "Local", "Programs", "notes.txt")})
+        qaltest.kill_prefix_processes()
+
+
+if __name__ == "__main__":
+    qaltest.main()
