@@ -5,6 +5,8 @@
 
 namespace {
 
+const DWORD kTakeWaitMs = 10000;
+
 // One name per installation, whatever case its path was started with.
 unsigned long long KeyOf(const wchar_t* directory)
 {
@@ -89,7 +91,15 @@ bool DownloadSlot::Claim(int first)
 bool DownloadSlot::Take(const wchar_t* moduleDir)
 {
     installationKey = KeyOf(moduleDir);
-    return Claim(0);
+    // Another updater removing stale partial files holds every free slot
+    // for that moment: wait for it rather than fail.
+    const DWORD started = GetTickCount();
+    while (!Claim(0)) {
+        if (GetTickCount() - started >= kTakeWaitMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
 }
 
 bool DownloadSlot::MoveOn()

@@ -16,7 +16,7 @@
 class DownloadSlot {
 public:
     // Takes the first free slot of the installation in moduleDir; false when
-    // every slot is held.
+    // every slot stays held for some seconds.
     bool Take(const wchar_t* moduleDir);
 
     // The partial file name of the slot held now.
