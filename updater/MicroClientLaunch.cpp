@@ -10,7 +10,10 @@
 
 void SimpleWindow::LaunchMicroClient()
 {
-    ShowWindow(hwnd, SW_HIDE);
+    // The window is the main thread's: asked to hide without waiting for it.
+    // Under Wine a synchronous hide of a window of another thread waits some
+    // two seconds for the X server on every run that showed the window.
+    ShowWindowAsync(hwnd, SW_HIDE);
 
     wchar_t clientPath[kPathCapacity];
     // A path that does not fit would name another program: start nothing.
