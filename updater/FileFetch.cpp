@@ -1,84 +1,17 @@
 #include "FileFetch.h"
 
-#include <urlmon.h>
 #include <wininet.h>
 
 #include <cstring>
 #include <cwchar>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "BuildSettings.h"
+#include "BoundedTransfer.h"
 #include "DownloadProgress.h"
 #include "FileDigest.h"
 #include "ScopedHandles.h"
 
 namespace {
-
-// How often the waiting thread looks at the transfer.
-const DWORD kWatchIntervalMs = 100;
-// How long an aborted transfer may take to end before it is left behind.
-const DWORD kAbortGraceMs = 10000;
-
-struct TransferRequest {
-    std::wstring url;
-    std::wstring path;
-    DownloadProgress* progress;
-    HRESULT result;
-};
-
-DWORD WINAPI TransferThreadProc(LPVOID parameter)
-{
-    auto* request = static_cast<TransferRequest*>(parameter);
-    request->result = URLDownloadToFileW(nullptr, request->url.c_str(), request->path.c_str(), 0,
-                                         request->progress);
-    return 0;
-}
-
-enum class Transfer { Ended, Abandoned };
-
-// URLDownloadToFileW has no time limit of its own: a server that accepts the
-// connection and then sends nothing holds it for good, and one that trickles
-// keeps calling back. So the transfer runs on a thread of its own while this
-// one watches the status callback; after kDownloadStallLimitMs of silence,
-// or totalLimitMs in all, the binding is aborted (IBinding::Abort, which
-// ends the transfer at once on Windows and under Wine). Should the transfer
-// still not end, it is left behind: the request and the callback stay
-// alive for it, and nothing else may use them or its file.
-Transfer TransferWithinLimits(const wchar_t* url, const wchar_t* path, DownloadProgress* progress,
-                              DWORD totalLimitMs, HRESULT* result)
-{
-    *result = E_FAIL;
-    auto request = std::make_unique<TransferRequest>(TransferRequest{url, path, progress, E_FAIL});
-    progress->BeginDownload();
-    const DWORD started = GetTickCount();
-    const ScopedHandle thread(CreateThread(nullptr, 0, TransferThreadProc, request.get(), 0, nullptr));
-    if (!thread)
-        return Transfer::Ended;
-    bool aborting = false;
-    DWORD abortStarted = 0;
-    for (;;) {
-        if (WaitForSingleObject(thread.Get(), kWatchIntervalMs) == WAIT_OBJECT_0)
-            break;
-        if (!aborting && (progress->QuietMilliseconds() >= kDownloadStallLimitMs ||
-                          (totalLimitMs && GetTickCount() - started >= totalLimitMs))) {
-            aborting = true;
-            abortStarted = GetTickCount();
-        }
-        if (aborting) {
-            if (GetTickCount() - abortStarted >= kAbortGraceMs) {
-                request.release();
-                return Transfer::Abandoned;
-            }
-            // Until the service has handed over its binding there is nothing
-            // to abort; ask again on every look.
-            progress->AbortTransfer();
-        }
-    }
-    *result = aborting ? E_ABORT : request->result;
-    return Transfer::Ended;
-}
 
 // How long a rename waits for a destination another program (another
 // updater digesting it, a virus scanner) holds open for a moment.
