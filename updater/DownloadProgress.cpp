@@ -103,8 +103,11 @@ STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULO
         announced = progressMax;
     }
     unsigned percent = ProgressPercent(progress, progressMax);
+    // Sent without waiting for the bar's thread, which may be repainting
+    // the window: the transfer goes on at once. The bar still gets every
+    // position, in order, ahead of anything posted to its thread.
     if (progressBar)
-        SendMessageW(progressBar, PBM_SETPOS, WPARAM(percent), 0);
+        SendNotifyMessageW(progressBar, PBM_SETPOS, WPARAM(percent), 0);
     wchar_t line[1024];
     _snwprintf(line, 1024, L"%I64ul/%lul %d\n", uint64_t(progress) * 100u, progressMax, int(percent));
     line[1023] = L'\0';
