@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "BoundedTransfer.h"
+#include "CacheEntrySweeper.h"
 #include "DownloadProgress.h"
 #include "FileDigest.h"
 #include "ScopedHandles.h"
@@ -63,16 +64,28 @@ void DeleteOpenFile(HANDLE file)
 
 FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
                            const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
-                           const DownloadProof& proof, DWORD totalLimitMs)
+                           const DownloadProof& proof, DWORD totalLimitMs, CacheEntrySweeper* sweeper,
+                           const wchar_t* nextUrl)
 {
     // The partial file's name is this updater's own slot's: one found here
     // is from an interrupted run and must not pass for this one.
     DeleteFileW(partialPath);
-    DeleteUrlCacheEntryW(url);
+    if (sweeper) {
+        sweeper->RemoveBeforeTransfer(url);
+        // Never the address about to be fetched: its removal would run
+        // during its own transfer.
+        if (nextUrl && wcscmp(nextUrl, url) != 0)
+            sweeper->RemoveAhead(nextUrl);
+    } else {
+        DeleteUrlCacheEntryW(url);
+    }
     HRESULT result;
     if (TransferWithinLimits(url, partialPath, progress, totalLimitMs, &result) == Transfer::Abandoned)
         return FetchOutcome::Abandoned;
-    DeleteUrlCacheEntryW(url);
+    if (sweeper)
+        sweeper->RemoveAfterTransfer(url);
+    else
+        DeleteUrlCacheEntryW(url);
 
     // The service reports an error page or a cut body as success; the status
     // callback saw them. Only a listed digest can prove the bytes themselves.

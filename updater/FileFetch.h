@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class CacheEntrySweeper;
 class DownloadProgress;
 
 // A further proof of a complete download, given the partial file open for
@@ -27,6 +28,10 @@ enum class FetchOutcome {
 // when given, and renames those very bytes over destination. A transfer
 // that takes longer than totalLimitMs in all (0: no limit) fails like one
 // that goes silent.
+// The cache entry of url is removed before the transfer and after it: at
+// once, or through sweeper when given, which then also removes nextUrl's
+// (the next fetch's address, when known) while this transfer runs.
 FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
                            const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
-                           const DownloadProof& proof = nullptr, DWORD totalLimitMs = 0);
+                           const DownloadProof& proof = nullptr, DWORD totalLimitMs = 0,
+                           CacheEntrySweeper* sweeper = nullptr, const wchar_t* nextUrl = nullptr);

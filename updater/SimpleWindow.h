@@ -14,6 +14,7 @@
 #include "GdiPlusBitmap.h"
 #include "ManifestReader.h"
 #include "UpdateLocations.h"
+#include "UpdatePlan.h"
 #include "XWindow.h"
 
 class SimpleWindow : public XWindowImpl<SimpleWindow> {
@@ -59,6 +60,9 @@ public:
     DownloadSlot downloadSlot;
 
 private:
+    // The addresses and paths of a manifest path; false when they cannot
+    // be formed whole.
+    bool FormTarget(const char* path, DownloadTarget* target) const;
     // Shows "更新失败!" and, once it is answered, has the updater end with
     // code 100; false when the box could not be shown.
     bool ReportWorkerFailure();

@@ -12,6 +12,7 @@
 
 #include "AnsiText.h"
 #include "BuildSettings.h"
+#include "CacheEntrySweeper.h"
 #include "DownloadProgress.h"
 #include "EnsureDirectory.h"
 #include "FileDigest.h"
@@ -167,9 +168,20 @@ bool SimpleWindow::ReportWorkerFailure()
     return true;
 }
 
+bool SimpleWindow::FormTarget(const char* path, DownloadTarget* target) const
+{
+    // A name that cannot be formed whole is a failed download, never a
+    // shortened one.
+    wchar_t widePath[kPathCapacity];
+    return AnsiToWide(path, widePath, kPathCapacity) &&
+           FormDownloadTarget(target, resourceBaseUrl, gameDir, widePath, downloadSlot.PartialName());
+}
+
 void SimpleWindow::RunDownloads()
 {
     DownloadTarget target;
+    DownloadTarget following;
+    CacheEntrySweeper sweeper;
 
     while (!pendingFiles.empty()) {
         const char* path = pendingFiles.front();
@@ -182,16 +194,17 @@ void SimpleWindow::RunDownloads()
         if (!downloadCallback)
             downloadCallback = std::make_unique<DownloadProgress>(nullptr);
 
-        // A name that cannot be formed whole is a failed download, never a
-        // shortened one.
-        wchar_t widePath[kPathCapacity];
         FetchOutcome fetched = FetchOutcome::Failed;
-        if (AnsiToWide(path, widePath, kPathCapacity) &&
-            FormDownloadTarget(&target, resourceBaseUrl, gameDir, widePath, downloadSlot.PartialName())) {
+        if (FormTarget(path, &target)) {
+            const wchar_t* nextUrl =
+                !pendingFiles.empty() && FormTarget(pendingFiles.front(), &following) ? following.address : nullptr;
             EnsureDirectory(target.parent);
             fetched = FetchVerified(target.address, target.destination, target.partial, entry.expectedDigest,
-                                    signedManifest ? entry.sha256 : nullptr, downloadCallback.get());
+                                    signedManifest ? entry.sha256 : nullptr, downloadCallback.get(), nullptr, 0,
+                                    &sweeper, nextUrl);
         }
+        if (fetched != FetchOutcome::Replaced)
+            sweeper.Settle();
         if (fetched == FetchOutcome::Abandoned) {
             // The transfer left behind may still write its partial file and
             // call its callback: both stay its own, and what follows gets
@@ -210,6 +223,7 @@ void SimpleWindow::RunDownloads()
             InvalidateRect(hwnd, nullptr, TRUE);
     }
 
+    sweeper.Settle();
     downloadCallback.reset();
     LaunchMicroClient();
 }
