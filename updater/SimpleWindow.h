@@ -13,6 +13,7 @@
 #include "DownloadSlot.h"
 #include "GdiPlusBitmap.h"
 #include "ManifestReader.h"
+#include "ScopedHandles.h"
 #include "UpdateLocations.h"
 #include "UpdatePlan.h"
 #include "XWindow.h"
@@ -22,6 +23,8 @@ public:
     // Progress window (ProgressDisplay.cpp).
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void Paint();
+    // Draws the background once into a bitmap like the window's (picture).
+    void PreparePicture(HDC windowDc);
 
     // Update job (UpdateJob.cpp), on the main thread: fetch and read the
     // manifest, plan, show the window when anything is to be fetched, start
@@ -49,6 +52,8 @@ public:
     HANDLE workerThread = nullptr;
     // Made when the window is created, released when it closes.
     std::unique_ptr<CGdiPlusBitmapResource> background;
+    // The background as Paint copies it to the window.
+    ScopedGdiObject<HBITMAP> picture;
     tinyxml2::XMLDocument manifest;
     // Whether the manifest was signed: each file must then match its
     // "sha256" as well.
