@@ -3,15 +3,19 @@ platform's own URLDownloadToFileW, in one run on both targets under Wine
 (the test builds in build/win-i686 and build/win-x86_64, from
 scripts/test-all.sh).
 
-For each target: 300 files of about 2 KB from the loopback test server
-(which answers each request in one write, so no delayed acknowledgement is
-the server's), fetched
-  - by bench/BareFetch.cpp, a bare URLDownloadToFileW loop with no callback;
-  - by the real qalUpdate.exe on an installation that has none of them, and
-    again on one where all are current; the difference over 300 is the
-    updater's cost a file.
+For each target: files of about 2 KB from the loopback test server (which
+answers each request in one write, so no delayed acknowledgement is the
+server's), fetched
+  - by bench/BareFetch.cpp, a bare URLDownloadToFileW loop with no callback,
+    over N files and over 2N;
+  - by the real qalUpdate.exe on an installation that has none of them, with
+    a manifest of N files and one of 2N, and once more with all N current.
+A file's cost is the difference between the 2N and the N runs, over N: what
+one more file adds, without what every run pays once whatever its size
+(starting, the window, the micro-client). The updater's cost is also given
+as the N-file run less the all-current one, over N, which keeps those.
 Each measurement is taken five times (QAL_PER_FILE_REPEATS) and the median
-kept.
+kept; N is 300 unless --files says otherwise.
   /usr/bin/python3 bench/per_file.py [--files N]"""
 import argparse
 import hashlib
@@ -35,11 +39,15 @@ def measure(target, count):
     sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
     import qaltest
 
-    files = {"f%04d.dat" % i: os.urandom(1500 + (i * 53) % 1000) for i in range(count)}
-    lines = ["<update version='bench'>"] + ["<file path='%s' ver='%s'/>" % (p, hashlib.md5(d).hexdigest().upper())
-                                             for p, d in files.items()] + ["</update>"]
-    served = {BASE + "qupdater.xml": "\n".join(lines).encode()}
-    served.update({BASE + "game/" + p: d for p, d in files.items()})
+    def manifest(names):
+        lines = ["<update version='bench'>"] + ["<file path='%s' ver='%s'/>" % (p, hashlib.md5(files[p]).hexdigest().upper())
+                                                 for p in names] + ["</update>"]
+        return "\n".join(lines).encode()
+
+    files = {"f%04d.dat" % i: os.urandom(1500 + (i * 53) % 1000) for i in range(2 * count)}
+    names = sorted(files)
+    manifests = {count: manifest(names[:count]), 2 * count: manifest(names)}
+    served = {BASE + "game/" + p: d for p, d in files.items()}
     root = qaltest.make_temp_dir("per-file-")
     install = os.path.join(root, "install")
     game = os.path.join(install, "game")
@@ -48,33 +56,53 @@ def measure(target, count):
     shutil.copy(os.path.join(tree, "tests", "updater", "PelMicroLauncher.exe"), game)
     line = qaltest.quote_arg(qaltest.win_path(os.path.join(install, "qalUpdate.exe"))) + \
         ' http://127.0.0.1:9/entergame.htm?bench "C:\\qalLogin.exe"'
-    url_list = os.path.join(root, "urls.txt")
-    with open(url_list, "w") as f:
-        f.write("".join("http://127.0.0.1:%d%sgame/%s\n" % (PORTS[target], BASE, p) for p in files))
+    url_lists = {}
+    for size in manifests:
+        url_lists[size] = os.path.join(root, "urls-%d.txt" % size)
+        with open(url_lists[size], "w") as f:
+            f.write("".join("http://127.0.0.1:%d%sgame/%s\n" % (PORTS[target], BASE, p) for p in names[:size]))
     bare_dir = os.path.join(root, "bare")
     os.makedirs(bare_dir)
 
-    bare, full, current = [], [], []
-    with qaltest.ResourceServer(port=PORTS[target], files=served):
+    def clear_game():
+        for name in names:
+            path = os.path.join(game, name)
+            if os.path.exists(path):
+                os.remove(path)
+
+    def run_updater(server, size):
+        server.files[BASE + "qupdater.xml"] = manifests[size]
+        report = qaltest.run_exact(line, cwd=root, timeout_ms=600000)
+        if report["exit_code"] != 0 or report["boxes"]:
+            raise SystemExit("the updater did not end well: %s" % report)
+        return report["elapsed_ms"]
+
+    bare = {count: [], 2 * count: []}
+    full = {count: [], 2 * count: []}
+    current = []
+    with qaltest.ResourceServer(port=PORTS[target], files=served) as server:
         for _ in range(REPEATS):
-            done = qaltest.run_windows(os.path.join(tree, "bench", "bare_fetch.exe"), qaltest.win_path(url_list),
-                                       qaltest.win_path(bare_dir), timeout=600)
-            if done.returncode != 0:
-                raise SystemExit("bare_fetch failed: %s" % done.stdout)
-            bare.append(float(done.stdout.decode().split()[-1]))
-            for name in files:
-                path = os.path.join(game, name)
-                if os.path.exists(path):
-                    os.remove(path)
-            for runs in (full, current):
-                report = qaltest.run_exact(line, cwd=root, timeout_ms=600000)
-                if report["exit_code"] != 0 or report["boxes"]:
-                    raise SystemExit("the updater did not end well: %s" % report)
-                runs.append(report["elapsed_ms"])
+            for size in bare:
+                # Into an empty directory, as the updater's are: under Wine a
+                # new name costs more as its directory fills.
+                shutil.rmtree(bare_dir)
+                os.makedirs(bare_dir)
+                done = qaltest.run_windows(os.path.join(tree, "bench", "bare_fetch.exe"),
+                                           qaltest.win_path(url_lists[size]), qaltest.win_path(bare_dir),
+                                           timeout=600)
+                if done.returncode != 0:
+                    raise SystemExit("bare_fetch failed: %s" % done.stdout)
+                bare[size].append(float(done.stdout.decode().split()[-1]))
+            for size in full:
+                clear_game()
+                full[size].append(run_updater(server, size))
+            current.append(run_updater(server, count))
     shutil.rmtree(root, ignore_errors=True)
-    bare_ms = statistics.median(bare) / count
-    updater_ms = (statistics.median(full) - statistics.median(current)) / count
-    return bare_ms, updater_ms
+
+    def marginal(runs):
+        return (statistics.median(runs[2 * count]) - statistics.median(runs[count])) / count
+
+    return marginal(bare), marginal(full), (statistics.median(full[count]) - statistics.median(current)) / count
 
 
 def main():
@@ -83,9 +111,11 @@ def main():
     parser.add_argument("--target", choices=sorted(PORTS), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.target:
-        bare_ms, updater_ms = measure(args.target, args.files)
+        bare_ms, updater_ms, against_current_ms = measure(args.target, args.files)
         print("%-7s bare URLDownloadToFileW %.2f ms a file, qalUpdate.exe %.2f ms a file: %.2fx"
-              % (args.target, bare_ms, updater_ms, updater_ms / bare_ms), flush=True)
+              " (all %d fetched less all current: %.2f ms a file, %.2fx)"
+              % (args.target, bare_ms, updater_ms, updater_ms / bare_ms, args.files, against_current_ms,
+                 against_current_ms / bare_ms), flush=True)
         return
     for target in sorted(PORTS):
         subprocess.run([sys.executable, os.path.abspath(__file__), "--target", target, "--files", str(args.files)],
