@@ -114,6 +114,20 @@ class Install:
         return qaltest.run_exact(line, cwd=self.cwd, **options)
 
 
+def cached_copies(contents):
+    """Files in the Wine prefix's Internet cache holding any of contents."""
+    found = []
+    users = os.path.join(qaltest.wine_prefix(), "drive_c", "users")
+    for top, _, names in os.walk(users):
+        if "Content.IE5" not in top:
+            continue
+        for name in names:
+            with open(os.path.join(top, name), "rb") as f:
+                if f.read() in contents:
+                    found.append(os.path.join(top, name))
+    return found
+
+
 def boxes_of(report):
     return [{"caption": b["caption"], "text": b["text"]} for b in report["boxes"]]
 
@@ -178,6 +192,9 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
                           BASE + "game/nover.dat"])
         for path, data in content.items():
             self.assertEqual(install.read(path), data, path)
+        # No copy of a fetched file stays in the Internet cache.
+        fetched = [d for p, d in content.items() if p != "same.dat"]
+        self.assertEqual(cached_copies(fetched), [])
         self.assertClientStartedWith(install)
         self.assertTrue(install.client_waited_for())
 
