@@ -194,6 +194,9 @@ void SimpleWindow::RunDownloads()
         if (!downloadCallback)
             downloadCallback = std::make_unique<DownloadProgress>(nullptr);
 
+        // Formed afresh rather than kept from the turn before, when only
+        // its address was needed: a transfer abandoned since then has moved
+        // the slot on, and with it the partial file's name.
         FetchOutcome fetched = FetchOutcome::Failed;
         if (FormTarget(path, &target)) {
             const wchar_t* nextUrl =
