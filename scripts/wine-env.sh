@@ -1,6 +1,33 @@
 # Helpers sourced by wine-run.sh and the test scripts. Both are safe to call
 # from several tests at once: each takes a lock in the build tree.
 
+# Debian's wine command always takes Wine's 32-bit loader when it is
+# installed, and a kernel that executes no 32-bit code (some virtual machines)
+# refuses it: then nothing would start, not even a 64-bit program. There the
+# commands run the 64-bit loader instead, through a directory of the build
+# tree put first on PATH ("wine", and "wine-stable", which wineboot and the
+# other tool commands start), and 32-bit programs stay out of reach.
+qal_use_runnable_wine() {
+  local build=$1 wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
+  if [ ! -x "$wine32" ] || "$wine32" --version >/dev/null 2>&1 || [ ! -x "$wine64" ]; then
+    return 0
+  fi
+  local shims="$build/wine64-only" name
+  mkdir -p "$shims"
+  for name in wine wine-stable; do
+    if [ ! -x "$shims/$name" ]; then
+      printf '#!/bin/sh\nWINELOADER=%s exec %s "$@"\n' "$wine64" "$wine64" >"$shims/$name.$$"
+      chmod +x "$shims/$name.$$"
+      mv -f "$shims/$name.$$" "$shims/$name"
+    fi
+  done
+  case ":$PATH:" in
+    *":$shims:"*) ;;
+    *) export PATH="$shims:$PATH" ;;
+  esac
+  export WINELOADER=$wine64
+}
+
 # Sets DISPLAY. When none is set, starts (once per build tree) an Xvfb server
 # with a known screen size, so window geometry is the same on every machine.
 qal_ensure_display() {
@@ -46,8 +73,10 @@ qal_ensure_display() {
 
 # Creates the Wine prefix of the build tree on first use: boots it and maps
 # the Chinese font family names the programs ask for to a font Debian ships.
+# Also settles which Wine loader the commands run (qal_use_runnable_wine).
 qal_ensure_prefix() {
   local build=$1 scripts=$2
+  qal_use_runnable_wine "$build"
   mkdir -p "$WINEPREFIX"
   exec 9>"$WINEPREFIX.lock"
   flock 9

@@ -53,12 +53,17 @@ def wine_env():
     """The environment wine-run.sh would give a program; also starts Xvfb."""
     env = dict(os.environ)
     out = subprocess.run(
-        ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && echo "$DISPLAY"',
+        ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && '
+                       'printf "%s\\n" "$DISPLAY" "$PATH" "${WINELOADER:-}"',
          "-", os.path.join(os.path.dirname(WINE_RUN), "wine-env.sh"), BUILD_DIR, os.path.dirname(WINE_RUN)],
         env=dict(env, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64"),
         check=True, capture_output=True, text=True, timeout=180)
-    env.update(DISPLAY=out.stdout.strip(), WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
+    display, path, loader = out.stdout.split("\n")[:3]
+    env.update(PATH=path)
+    if loader:
+        env.update(WINELOADER=loader)
+    env.update(DISPLAY=display, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64")
     return env
 
