@@ -105,9 +105,12 @@ STDMETHODIMP DownloadProgress::OnProgress(ULONG progress, ULONG progressMax, ULO
     unsigned percent = ProgressPercent(progress, progressMax);
     // Sent without waiting for the bar's thread, which may be repainting
     // the window: the transfer goes on at once. The bar still gets every
-    // position, in order, ahead of anything posted to its thread.
-    if (progressBar)
-        SendNotifyMessageW(progressBar, PBM_SETPOS, WPARAM(percent), 0);
+    // position, in order, ahead of anything posted to its thread. The same
+    // position again would change nothing on the bar but still cost its
+    // thread a message; a small file reports 100 three times over.
+    if (progressBar && int(percent) != barPosition &&
+        SendNotifyMessageW(progressBar, PBM_SETPOS, WPARAM(percent), 0))
+        barPosition = int(percent);
     wchar_t line[1024];
     _snwprintf(line, 1024, L"%I64ul/%lul %d\n", uint64_t(progress) * 100u, progressMax, int(percent));
     line[1023] = L'\0';

@@ -64,6 +64,9 @@ private:
     DWORD httpStatus = 0;
     ULONG received = 0;
     ULONG announced = 0;
+    // The position the bar was last sent; none yet at first. Only the
+    // transfer's own thread calls back, one call at a time.
+    int barPosition = -1;
 };
 
 // The bar position for progress against total, in percent; the product is
