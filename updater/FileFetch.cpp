@@ -32,18 +32,25 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
     rename->FileNameLength = DWORD(bytes);
     std::memcpy(rename->FileName, name, bytes);
 
-    // A copy marked read-only (from a disc, by a tool) would refuse the
-    // rename on every start; only this one listed file loses the mark, and
-    // gets it back if it is not replaced after all.
-    DWORD attributes = GetFileAttributesW(destination);
-    bool unmarked = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-                    !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                    SetFileAttributesW(destination, attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool unmarked = false;
     const DWORD started = GetTickCount();
     for (;;) {
         if (SetFileInformationByHandle(file, FileRenameInfo, rename, DWORD(buffer.size())))
             return true;
         DWORD error = GetLastError();
+        // A copy marked read-only (from a disc, by a tool) would refuse the
+        // rename on every start; only this one listed file loses the mark,
+        // and gets it back if it is not replaced after all. Looked at only
+        // once refused: most destinations are new or plainly writable.
+        if (error == ERROR_ACCESS_DENIED && attributes == INVALID_FILE_ATTRIBUTES) {
+            attributes = GetFileAttributesW(destination);
+            unmarked = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                       !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       SetFileAttributesW(destination, attributes & ~FILE_ATTRIBUTE_READONLY);
+            if (unmarked)
+                continue;
+        }
         bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
         if (!busy || GetTickCount() - started >= kRenameWaitMs)
             break;
