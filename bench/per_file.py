@@ -16,7 +16,8 @@ one more file adds, without what every run pays once whatever its size
 (starting, the window, the micro-client). The updater's cost is also given
 as the N-file run less the all-current one, over N, which keeps those.
 Each measurement is taken five times (QAL_PER_FILE_REPEATS) and the median
-kept; N is 300 unless --files says otherwise.
+kept, and each repeat's own ratio is printed beside it; N is 300 unless
+--files says otherwise.
   /usr/bin/python3 bench/per_file.py [--files N]"""
 import argparse
 import glob
@@ -123,7 +124,12 @@ def measure(target, count):
     def marginal(runs):
         return (statistics.median(runs[2 * count]) - statistics.median(runs[count])) / count
 
-    return marginal(bare), marginal(full), (statistics.median(full[count]) - statistics.median(current)) / count
+    # The machine's speed drifts between repeats: each repeat's updater is
+    # also set against that same repeat's bare loop, to show the spread.
+    ratios = sorted((full[2 * count][i] - full[count][i]) / (bare[2 * count][i] - bare[count][i])
+                    for i in range(REPEATS))
+    return (marginal(bare), marginal(full), (statistics.median(full[count]) - statistics.median(current)) / count,
+            ratios)
 
 
 def host_runs_32bit():
@@ -141,11 +147,11 @@ def main():
     parser.add_argument("--target", choices=sorted(PORTS), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.target:
-        bare_ms, updater_ms, against_current_ms = measure(args.target, args.files)
+        bare_ms, updater_ms, against_current_ms, ratios = measure(args.target, args.files)
         print("%-7s bare URLDownloadToFileW %.2f ms a file, qalUpdate.exe %.2f ms a file: %.2fx"
-              " (all %d fetched less all current: %.2f ms a file, %.2fx)"
-              % (args.target, bare_ms, updater_ms, updater_ms / bare_ms, args.files, against_current_ms,
-                 against_current_ms / bare_ms), flush=True)
+              " (repeat by repeat %s; all %d fetched less all current: %.2f ms a file, %.2fx)"
+              % (args.target, bare_ms, updater_ms, updater_ms / bare_ms, " ".join("%.2f" % r for r in ratios),
+                 args.files, against_current_ms, against_current_ms / bare_ms), flush=True)
         return
     for target in sorted(PORTS):
         if target == "i686" and not host_runs_32bit():
