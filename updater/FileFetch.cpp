@@ -33,6 +33,7 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
     std::memcpy(rename->FileName, name, bytes);
 
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool looked = false;
     bool unmarked = false;
     const DWORD started = GetTickCount();
     for (;;) {
@@ -43,7 +44,8 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
         // rename on every start; only this one listed file loses the mark,
         // and gets it back if it is not replaced after all. Looked at only
         // once refused: most destinations are new or plainly writable.
-        if (error == ERROR_ACCESS_DENIED && attributes == INVALID_FILE_ATTRIBUTES) {
+        if (error == ERROR_ACCESS_DENIED && !looked) {
+            looked = true;
             attributes = GetFileAttributesW(destination);
             unmarked = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
                        !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
