@@ -62,37 +62,23 @@ if(QAL_WINDOWS)
   endif()
 endif()
 
-# A 64-bit Wine starts every 32-bit program through its 32-bit loader, an
-# i386 ELF program. Some kernels cannot execute one (virtual machines that run
-# 64-bit user code only): every such start then fails inside Wine with
-# "ShellExecuteEx failed". The tests that need one are disabled there, and say
-# so, rather than fail for the machine's sake or pass without running.
-if(QAL_WINDOWS AND CMAKE_CROSSCOMPILING)
-  set(QAL_WINE32_LOADER /usr/lib/wine/wine CACHE FILEPATH
-    "Wine's 32-bit loader, run once at configure time to learn whether this host executes 32-bit programs")
-  execute_process(COMMAND ${QAL_WINE32_LOADER} --version
-    RESULT_VARIABLE wine32_status OUTPUT_QUIET ERROR_QUIET TIMEOUT 120)
-  if(wine32_status EQUAL 0)
-    set(QAL_HOST_RUNS_32BIT TRUE)
-  else()
-    set(QAL_HOST_RUNS_32BIT FALSE)
-    message(WARNING "This host cannot execute 32-bit programs (${QAL_WINE32_LOADER} --version failed: ${wine32_status}). "
-      "The ${QAL_TARGET_NAME} tests that start a 32-bit Windows program are disabled; ctest lists them as Disabled.")
-  endif()
-endif()
+# The Wine that runs the Windows builds' programs, 64-bit and 32-bit alike
+# (scripts/setup-wine32.sh prepares it; it decides whether this machine runs
+# 32-bit code natively or under emulation). Recorded here so that every test,
+# whatever HOME it runs with, uses the same one; empty: found on first use.
+set(QAL_WINE_DIR "$ENV{QAL_WINE_DIR}" CACHE PATH "Wine directory prepared by scripts/setup-wine32.sh")
 
 # Registers a test as "<target>.<name>" so one ctest run can hold the native
 # build and both Windows builds side by side. Windows executables run under the
 # Wine wrapper through CROSSCOMPILING_EMULATOR; scripts run natively.
 #   qal_add_test(NAME n COMMAND cmd [args...] [TIMEOUT s] [WORKING_DIRECTORY d]
-#                [DISPLAY] [NO_WINE] [RUNS_32BIT] [LABELS l...] [ENVIRONMENT e...])
+#                [DISPLAY] [NO_WINE] [LABELS l...] [ENVIRONMENT e...])
 # DISPLAY marks a test that shows windows on the shared virtual screen: such
 # tests never run at the same time, so geometry and screenshots stay theirs.
 # NO_WINE marks a Windows build's test that reads its programs without running
-# them. RUNS_32BIT marks a test of the 64-bit build that still starts a 32-bit
-# program (the installer).
+# them.
 function(qal_add_test)
-  cmake_parse_arguments(T "DISPLAY;NO_WINE;RUNS_32BIT" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;NO_WINE" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -104,6 +90,9 @@ function(qal_add_test)
   set_tests_properties(${full} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${QAL_TARGET_NAME};${T_LABELS}")
   set(env "QAL_BUILD_DIR=${CMAKE_BINARY_DIR}" "QAL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
           "QAL_TARGET=${QAL_TARGET_NAME}" "QAL_WINE_RUN=${QAL_WINE_RUN}" ${T_ENVIRONMENT})
+  if(QAL_WINE_DIR)
+    list(APPEND env "QAL_WINE_DIR=${QAL_WINE_DIR}")
+  endif()
   set_tests_properties(${full} PROPERTIES ENVIRONMENT "${env}")
   if(T_DISPLAY)
     set_tests_properties(${full} PROPERTIES RESOURCE_LOCK qal_display_${QAL_TARGET_NAME})
@@ -112,9 +101,6 @@ function(qal_add_test)
     if(NOT T_NAME STREQUAL "support.wine_prefix")
       # The prefix and display are brought up once, before any test that uses them.
       set_tests_properties(${full} PROPERTIES FIXTURES_REQUIRED qal_wine_${QAL_TARGET_NAME})
-    endif()
-    if(NOT QAL_HOST_RUNS_32BIT AND (QAL_TARGET_NAME STREQUAL "i686" OR T_RUNS_32BIT))
-      set_tests_properties(${full} PROPERTIES DISABLED TRUE)
     endif()
   endif()
 endfunction()

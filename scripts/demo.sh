@@ -18,12 +18,17 @@ else
   sudo bash "$root/scripts/setup-debian.sh"
 fi
 
+# Wine's 32-bit side, prepared for the user who runs the programs (not as
+# root): natively or under emulation, as this machine needs.
+QAL_WINE_DIR=$(bash "$root/scripts/setup-wine32.sh")
+export QAL_WINE_DIR
+
 # Its own port, so a test run on this machine does not get in the way.
 configure() {
   cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake" \
         -DQAL_RESOURCE_BASE_URL=http://127.0.0.1:28470/qal_lianyun/micro/ \
-        -DQAL_MANIFEST_PUBLIC_KEYS="$1" >/dev/null
+        -DQAL_MANIFEST_PUBLIC_KEYS="$1" -DQAL_WINE_DIR="$QAL_WINE_DIR" >/dev/null
 }
 
 # The virtual screen and the Wine server are the demo's; stop them after.

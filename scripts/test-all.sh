@@ -12,7 +12,12 @@ else
   sudo bash "$root/scripts/setup-debian.sh"
 fi
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Wine's 32-bit side, prepared for the user who runs the programs (not as
+# root): natively or under emulation, as this machine needs.
+QAL_WINE_DIR=$(bash "$root/scripts/setup-wine32.sh")
+export QAL_WINE_DIR
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL_WINE_DIR="$QAL_WINE_DIR"
 cmake --build "$build"
 
 # The Windows tests leave a virtual display and a Wine server per build tree;

@@ -1,31 +1,23 @@
-# Helpers sourced by wine-run.sh and the test scripts. Both are safe to call
-# from several tests at once: each takes a lock in the build tree.
+# Helpers sourced by wine-run.sh and the test scripts. They are safe to call
+# from several tests at once: each takes a lock.
 
-# Debian's wine command always takes Wine's 32-bit loader when it is
-# installed, and a kernel that executes no 32-bit code (some virtual machines)
-# refuses it: then nothing would start, not even a 64-bit program. There the
-# commands run the 64-bit loader instead, through a directory of the build
-# tree put first on PATH ("wine", and "wine-stable", which wineboot and the
-# other tool commands start), and 32-bit programs stay out of reach.
-qal_use_runnable_wine() {
-  local build=$1 wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
-  if [ ! -x "$wine32" ] || "$wine32" --version >/dev/null 2>&1 || [ ! -x "$wine64" ]; then
-    return 0
+# Puts the Wine that setup-wine32.sh prepares first on PATH (preparing it on
+# first use): its commands start 64-bit and 32-bit programs alike, whether
+# this machine runs 32-bit code natively or only under emulation. The build
+# records its directory as QAL_WINE_DIR, so a test that moves HOME still
+# finds it.
+qal_use_wine() {
+  local scripts=$1
+  if [ -z "${QAL_WINE_DIR:-}" ] || [ ! -f "$QAL_WINE_DIR/.complete" ]; then
+    QAL_WINE_DIR=$(bash "$scripts/setup-wine32.sh") || return 1
   fi
-  local shims="$build/wine64-only" name
-  mkdir -p "$shims"
-  for name in wine wine-stable; do
-    if [ ! -x "$shims/$name" ]; then
-      printf '#!/bin/sh\nWINELOADER=%s exec %s "$@"\n' "$wine64" "$wine64" >"$shims/$name.$$"
-      chmod +x "$shims/$name.$$"
-      mv -f "$shims/$name.$$" "$shims/$name"
-    fi
-  done
+  export QAL_WINE_DIR
   case ":$PATH:" in
-    *":$shims:"*) ;;
-    *) export PATH="$shims:$PATH" ;;
+    *":$QAL_WINE_DIR/bin:"*) ;;
+    *) export PATH="$QAL_WINE_DIR/bin:$PATH" ;;
   esac
-  export WINELOADER=$wine64
+  # A loader named here would be taken for every new process, 32-bit too.
+  unset WINELOADER
 }
 
 # Sets DISPLAY. When none is set, starts (once per build tree) an Xvfb server
@@ -71,19 +63,27 @@ qal_ensure_display() {
   return 1
 }
 
-# Creates the Wine prefix of the build tree on first use: boots it and maps
-# the Chinese font family names the programs ask for to a font Debian ships.
-# Also settles which Wine loader the commands run (qal_use_runnable_wine).
+# Creates the Wine prefix of the build tree on first use: boots it, maps the
+# Chinese font family names the programs ask for to a font Debian ships, and
+# has a crashing program end instead of waiting in Wine's debugger. Also puts
+# the prepared Wine on PATH (qal_use_wine).
 qal_ensure_prefix() {
   local build=$1 scripts=$2
-  qal_use_runnable_wine "$build"
+  qal_use_wine "$scripts" || return 1
   mkdir -p "$WINEPREFIX"
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ ! -f "$WINEPREFIX/.qal-ready" ]; then
     wineboot -i >/dev/null 2>&1 || true
-    wine regedit /S "$(winepath_of "$scripts/wine-fonts.reg")" >/dev/null 2>&1
+    wine regedit /S "$(winepath_of "$scripts/wine-prefix.reg")" >/dev/null 2>&1
     wineserver -w
+    # Booted without its 32-bit half, a prefix starts no 32-bit program
+    # ("could not load kernel32.dll").
+    if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      flock -u 9; exec 9>&-
+      echo "wine-env: $WINEPREFIX has no 32-bit system directory; Wine at $QAL_WINE_DIR did not set it up" >&2
+      return 1
+    fi
     touch "$WINEPREFIX/.qal-ready"
   fi
   flock -u 9; exec 9>&-

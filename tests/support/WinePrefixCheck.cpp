@@ -2,21 +2,81 @@
 // virtual display up (the first program of a new prefix pays for booting it
 // and for scanning the fonts) and checks that the Chinese font family the
 // programs draw with resolves, since without it GDI+ silently draws no text.
+// It also checks that the Wine the tests run is what a player's Windows is
+// to these programs, also where 32-bit code runs only under emulation: the
+// program runs with its own pointer size, a 32-bit one as a WoW64 process,
+// and an access violation reaches the program's own handler.
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
 #include <cstdio>
 
+namespace {
+
+volatile LONG g_caughtViolation = 0;
+int* volatile g_nowhere = nullptr;
+
+LONG CALLBACK CatchViolation(EXCEPTION_POINTERS* info)
+{
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    InterlockedExchange(&g_caughtViolation, 1);
+    // Go on past the faulting read: "mov (%ecx), %eax" / "mov (%rcx), %eax", two bytes.
+#ifdef _WIN64
+    info->ContextRecord->Rip += 2;
+#else
+    info->ContextRecord->Eip += 2;
+#endif
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+int ReadThroughNull()
+{
+    int value;
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    asm volatile("mov (%1), %0" : "=a"(value) : "c"(g_nowhere) : "memory");
+#else
+#error "the faulting read is written for x86 and x86-64"
+#endif
+    return value;
+}
+
+int CheckProcessKind()
+{
+    int failures = 0;
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+        std::printf("IsWow64Process failed (%lu)\n", GetLastError());
+        ++failures;
+    }
+    const bool expectWow64 = sizeof(void*) == 4;
+    if (bool(wow64) != expectWow64) {
+        std::printf("a %u-bit program is %sa WoW64 process\n", unsigned(sizeof(void*) * 8), wow64 ? "" : "not ");
+        ++failures;
+    }
+    PVOID handler = AddVectoredExceptionHandler(1, CatchViolation);
+    ReadThroughNull();
+    RemoveVectoredExceptionHandler(handler);
+    if (!g_caughtViolation) {
+        std::printf("an access violation did not reach the program's handler\n");
+        ++failures;
+    }
+    return failures;
+}
+
+}  // namespace
+
 int wmain()
 {
+    std::printf("%u-bit program\n", unsigned(sizeof(void*) * 8));
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) {
         std::printf("GDI+ does not start\n");
         return 1;
     }
-    int failures = 0;
+    int failures = CheckProcessKind();
     {
         Gdiplus::FontFamily family(L"宋体");
         if (family.GetLastStatus() != Gdiplus::Ok) {

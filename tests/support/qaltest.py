@@ -54,16 +54,14 @@ def wine_env():
     env = dict(os.environ)
     out = subprocess.run(
         ["bash", "-c", 'source "$1"; qal_ensure_display "$2" && qal_ensure_prefix "$2" "$3" && '
-                       'printf "%s\\n" "$DISPLAY" "$PATH" "${WINELOADER:-}"',
+                       'printf "%s\\n" "$DISPLAY" "$PATH" "$QAL_WINE_DIR"',
          "-", os.path.join(os.path.dirname(WINE_RUN), "wine-env.sh"), BUILD_DIR, os.path.dirname(WINE_RUN)],
         env=dict(env, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                  WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64"),
-        check=True, capture_output=True, text=True, timeout=180)
-    display, path, loader = out.stdout.split("\n")[:3]
-    env.update(PATH=path)
-    if loader:
-        env.update(WINELOADER=loader)
-    env.update(DISPLAY=display, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
+        check=True, capture_output=True, text=True, timeout=600)
+    display, path, wine_dir = out.stdout.split("\n")[:3]
+    env.pop("WINELOADER", None)
+    env.update(DISPLAY=display, PATH=path, QAL_WINE_DIR=wine_dir, WINEPREFIX=wine_prefix(), WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", WINEARCH="win64")
     return env
 
