@@ -36,7 +36,9 @@ cache=$cache_root/${wine_version//[^A-Za-z0-9.+-]/_}
 # kernel runs it is whether Wine's 32-bit loader can run natively.
 host_runs_32bit() {
   local probe status=0
-  probe=$(mktemp "${TMPDIR:-/tmp}/qal-i386-probe.XXXXXX")
+  # In the cache, not in a /tmp that may be mounted noexec.
+  mkdir -p "$cache_root" || fail "cannot create $cache_root"
+  probe=$(mktemp "$cache_root/.i386-probe.XXXXXX")
   printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\273\052\000\000\000\270\001\000\000\000\315\200' >"$probe"
   chmod +x "$probe"
   "$probe" 2>/dev/null || status=$?
@@ -204,16 +206,17 @@ if [ "$route" = emulated ]; then
   # qemu reports the emulated program as /proc/self/exe, so Wine sees its
   # own directory; its argv[0] is this script, which Wine runs to start
   # another 32-bit process.
-  printf '#!/bin/sh\nexec %s -0 %s -E WINELOADERNOEXEC=1 %s "$@"\n' "$qemu" "$dir/usr/lib/wine/wine" \
+  printf '#!/bin/bash\nexec %q -0 %q -E WINELOADERNOEXEC=1 %q "$@"\n' "$qemu" "$dir/usr/lib/wine/wine" \
     "$dir/usr/lib/wine/wine-i386" >"$lib/wine/wine"
   chmod +x "$lib/wine/wine"
 fi
+# (The scripts are bash's: printf %q quotes a cache path with spaces for it.)
 # Every Wine command of the prefix (wine, and the tools Debian starts through
 # wine-stable) runs the 64-bit loader of this directory; a 32-bit program is
 # handed on to its partner. Each process must find both kinds of Wine's DLLs.
 for name in wine wine64 wine-stable; do
-  printf '#!/bin/sh\nunset WINELOADER\nexport WINEDLLPATH=%s:%s\nexec %s "$@"\n' \
-    "$sysroot/usr/lib/i386-linux-gnu/wine" /usr/lib/x86_64-linux-gnu/wine "$dir/usr/lib/wine/wine64" \
+  printf '#!/bin/bash\nunset WINELOADER\nexport WINEDLLPATH=%q\nexec %q "$@"\n' \
+    "$sysroot/usr/lib/i386-linux-gnu/wine:/usr/lib/x86_64-linux-gnu/wine" "$dir/usr/lib/wine/wine64" \
     >"$tree/bin/$name"
   chmod +x "$tree/bin/$name"
 done
