@@ -4,10 +4,12 @@
 # is given, packed into one installer for players.
 #
 #   scripts/release.sh --version V --base-url URL --config wdConfig.ini
-#                      [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE] -o DIR
+#                      [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE]
+#                      [--no-check] -o DIR
 #
-# Writes DIR/OrvaneSetup-V.exe and DIR/OrvaneSetup-V.exe.sha256. Sets the
-# machine up first, as the other scripts do. The build trees go to
+# Writes DIR/OrvaneSetup-V.exe and DIR/OrvaneSetup-V.exe.sha256, once the
+# installer has installed the programs under Wine, byte for byte (unless
+# --no-check). Sets the machine up first, as the other scripts do. The build trees go to
 # build/release-TARGET (QAL_RELEASE_BUILD_ROOT moves them). Without a
 # certificate the same inputs give the same installer bytes.
 set -euo pipefail
@@ -18,7 +20,8 @@ me=scripts/release.sh
 usage() {
   cat >&2 <<USAGE
 usage: $me --version V --base-url URL --config wdConfig.ini
-                          [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE] -o DIR
+                          [--public-key PEM]... [--sign-cert FILE.pfx --sign-pass-file FILE]
+                          [--no-check] -o DIR
   --version V          the release's version, digits and dots (e.g. 1.0.3)
   --base-url URL       the resource server's base address built into the updater,
                        http:// or https://, ending in "/"
@@ -27,6 +30,7 @@ usage: $me --version V --base-url URL --config wdConfig.ini
                        updater takes unsigned manifests)
   --sign-cert FILE     a PKCS#12 code-signing certificate; with --sign-pass-file,
                        the file holding its password
+  --no-check           do not try the installer under Wine before writing it
   -o DIR               where the installer and its SHA-256 go
 USAGE
   exit 2
@@ -37,7 +41,7 @@ fail() {
   exit 1
 }
 
-version="" base_url="" config="" out="" cert="" pass_file=""
+version="" base_url="" config="" out="" cert="" pass_file="" check=1
 keys=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -53,6 +57,7 @@ while [ $# -gt 0 ]; do
         -o) out=$2 ;;
       esac
       shift 2 ;;
+    --no-check) check=0; shift ;;
     -h|--help) usage ;;
     *) echo "$me: unknown argument \"$1\"" >&2; usage ;;
   esac
@@ -89,6 +94,13 @@ if [ "$(id -u)" -eq 0 ]; then
   bash "$root/scripts/setup-debian.sh" >&2 || fail "the set-up failed"
 else
   sudo bash "$root/scripts/setup-debian.sh" >&2 || fail "the set-up failed"
+fi
+
+if [ "$check" -eq 1 ]; then
+  # Wine's 32-bit side, for the user who runs the release, not as root.
+  # shellcheck source=scripts/wine-env.sh
+  source "$root/scripts/wine-env.sh"
+  qal_use_wine "$root/scripts" || fail "preparing Wine's 32-bit side failed"
 fi
 
 build_root=${QAL_RELEASE_BUILD_ROOT:-$root/build/release}
@@ -131,12 +143,48 @@ else
   echo "$me: no certificate given: the programs and the installer are NOT signed (Windows will warn players)" >&2
 fi
 
+# Installs INSTALLER silently into a throwaway Wine prefix (a 64-bit
+# Windows, so the x86_64 programs) and compares what it laid out with what
+# went in. The installer is a 32-bit program: this runs Wine's 32-bit side,
+# natively or under emulation (scripts/setup-wine32.sh).
+check_installer() {
+  local check=$build_root-check status=0 name
+  rm -rf "$check"
+  mkdir -p "$check/home"
+  cp "$1" "$check/setup.exe"
+  (
+    # A fresh prefix links Desktop and the like into HOME.
+    export WINEPREFIX=$check/wineprefix HOME=$check/home WINEDEBUG=-all WINEARCH=win64 \
+           WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    unset DISPLAY
+    trap 'qal_stop_tree "$check"' EXIT
+    qal_ensure_display "$check" && qal_ensure_prefix "$check" "$root/scripts" &&
+      wine "$check/setup.exe" /S '/D=C:\OrvaneCheck' </dev/null >"$check/setup.log" 2>&1
+  ) || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "$me: the silent install failed (exit $status)" >&2
+  else
+    for name in x86_64/qalLogin.exe x86_64/qalUpdate.exe wdConfig.ini; do
+      if ! cmp -s "$stage/$name" "$check/wineprefix/drive_c/OrvaneCheck/$(basename "$name")"; then
+        echo "$me: the installed $(basename "$name") is not the one packed" >&2
+        status=1
+      fi
+    done
+  fi
+  [ "$status" -ne 0 ] || rm -rf "$check"
+  return "$status"
+}
+
 step "making the installer"
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$partial" \
   "${sign_command[@]}" "$root/installer/Orvane.nsi" >&2 || fail "makensis failed"
 if [ -n "$cert" ]; then
   step "signing the installer"
   sign "$partial" || fail "signing the installer failed"
+fi
+if [ "$check" -eq 1 ]; then
+  step "trying the installer under Wine"
+  check_installer "$partial" || fail "the installer did not install the programs it holds"
 fi
 ( cd "$out" && sha256sum "$(basename "$partial")" | sed "s/\.OrvaneSetup-$version\.exe\.part/OrvaneSetup-$version.exe/" ) \
   > "$installer.sha256.part" || fail "computing the installer's SHA-256 failed"
