@@ -65,8 +65,16 @@ endif()
 # The Wine that runs the Windows builds' programs, 64-bit and 32-bit alike
 # (scripts/setup-wine32.sh prepares it; it decides whether this machine runs
 # 32-bit code natively or under emulation). Recorded here so that every test,
-# whatever HOME it runs with, uses the same one; empty: found on first use.
+# whatever HOME it runs with, uses the same one (by default, where that
+# script puts it for the user who configures).
 set(QAL_WINE_DIR "$ENV{QAL_WINE_DIR}" CACHE PATH "Wine directory prepared by scripts/setup-wine32.sh")
+if(NOT QAL_WINE_DIR AND NOT QAL_FUZZ)
+  execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/setup-wine32.sh --where
+    OUTPUT_VARIABLE wine_dir OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE wine_dir_status ERROR_QUIET)
+  if(wine_dir_status EQUAL 0)
+    set(QAL_WINE_DIR "${wine_dir}" CACHE PATH "Wine directory prepared by scripts/setup-wine32.sh" FORCE)
+  endif()
+endif()
 
 # Registers a test as "<target>.<name>" so one ctest run can hold the native
 # build and both Windows builds side by side. Windows executables run under the
