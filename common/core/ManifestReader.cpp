@@ -40,7 +40,7 @@ std::vector<ManifestEntry> ManifestEntries(const tinyxml2::XMLDocument& manifest
          entry = entry->NextSiblingElement()) {
         const char* path = entry->Attribute("path");
         if (path)
-            entries.push_back({path, entry->Attribute("ver"), entry->Attribute("sha256")});
+            entries.push_back({path, entry->Attribute("ver"), entry->Attribute("sha256"), entry});
     }
     return entries;
 }

@@ -10,6 +10,7 @@ struct ManifestEntry {
     const char* path;            // owned by the document
     const char* expectedDigest;  // "ver"; null when the entry has none
     const char* sha256 = nullptr;  // "sha256"; read only from signed manifests
+    const tinyxml2::XMLElement* element = nullptr;  // the entry itself (its patch offers)
 };
 
 // Loads the file (8-bit name, handed to the runtime as is). A document that

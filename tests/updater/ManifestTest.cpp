@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ManifestReader.h"
+#include "PatchRules.h"
 
 namespace {
 
@@ -104,4 +105,88 @@ TEST_F(ManifestLoadTest, UnreadableDocumentsAreRefused)
 TEST_F(ManifestLoadTest, DocumentWithoutAnyElementIsRefused)
 {
     EXPECT_FALSE(LoadManifest(document, Write("<?xml version='1.0'?>\n<!-- nothing here -->\n")));
+}
+
+namespace {
+
+const char* const kOld = "0123456789ABCDEF0123456789ABCDEF";
+const char* const kNew = "FEDCBA9876543210FEDCBA9876543210";
+const std::string kSha(64, 'a');
+
+// The "from" of each offer the single entry of `xml` makes.
+std::vector<std::string> OffersOf(const std::string& xml, bool requireSha256 = false)
+{
+    tinyxml2::XMLDocument document;
+    EXPECT_EQ(document.Parse(xml.c_str()), tinyxml2::XML_SUCCESS);
+    std::vector<ManifestEntry> entries = ManifestEntries(document);
+    EXPECT_EQ(entries.size(), 1u);
+    std::vector<std::string> froms;
+    for (const PatchOffer& offer : PatchOffers(entries.at(0), requireSha256))
+        froms.push_back(offer.from);
+    return froms;
+}
+
+std::string Entry(const std::string& ver, const std::string& patches)
+{
+    return "<r><file path='big.pak' ver='" + ver + "'>" + patches + "</file></r>";
+}
+
+std::string Patch(const std::string& from, const std::string& size, const std::string& sha = kSha)
+{
+    return "<patch from='" + from + "' size='" + size + "'" + (sha.empty() ? "" : " sha256='" + sha + "'") + "/>";
+}
+
+using Froms = std::vector<std::string>;
+
+}  // namespace
+
+TEST(PatchOffers, OnlyOffersKeepingEveryRuleAreUsable)
+{
+    const std::string other = "00000000000000000000000000000001";
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "2770000") + Patch(other, "1"))), (Froms{kOld, other}));
+    // Children of other names, and patches of a later sibling, are not this entry's.
+    EXPECT_EQ(OffersOf(Entry(kNew, "<delta from='" + std::string(kOld) + "' size='5'/>")), Froms{});
+    for (const std::string& size : {"0", "", "-5", "+5", "05", " 5", "5 ", "0x10", "1e3", "2147483649",
+                                    "99999999999999999999999"})
+        EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, size))), Froms{}) << "size " << size;
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "2147483648"))), Froms{kOld});
+    for (const std::string& from : {std::string(kNew), std::string(kOld).substr(1), std::string("0123456789abcdef0123456789abcdef"),
+                                    std::string(kOld) + "0", std::string("")})
+        EXPECT_EQ(OffersOf(Entry(kNew, Patch(from, "9"))), Froms{}) << "from " << from;
+    for (const std::string& sha : {std::string(64, 'A'), std::string(63, 'a'), std::string(65, 'a'), std::string(64, 'g')})
+        EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "9", sha))), Froms{}) << "sha256 " << sha;
+    // The entry's own digest must be well formed for any patch to prove into it.
+    EXPECT_EQ(OffersOf(Entry("new", Patch(kOld, "9"))), Froms{});
+    // The same older version offered twice: neither is taken.
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "9") + Patch(kOld, "10"))), Froms{});
+}
+
+TEST(PatchOffers, SignedManifestsNeedEveryPatchsSha256)
+{
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "9", "")), false), Froms{kOld});
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "9", "")), true), Froms{});
+    EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "9")), true), Froms{kOld});
+}
+
+TEST(PatchOffers, TheLocalCopysDigestChoosesTheOffer)
+{
+    tinyxml2::XMLDocument document;
+    ASSERT_EQ(document.Parse(Entry(kNew, Patch(kOld, "9")).c_str()), tinyxml2::XML_SUCCESS);
+    std::vector<PatchOffer> offers = PatchOffers(ManifestEntries(document).at(0), false);
+    ASSERT_NE(PatchFor(offers, "0123456789abcdef0123456789abcdef"), nullptr);
+    EXPECT_EQ(PatchFor(offers, "0123456789abcdef0123456789abcdef")->size, 9u);
+    EXPECT_EQ(PatchFor(offers, "fedcba9876543210fedcba9876543210"), nullptr);  // already current
+    EXPECT_EQ(PatchFor(offers, nullptr), nullptr);                             // no local copy
+}
+
+TEST(PatchOffers, PatchPathIsNamedByBothDigestsOrNotFormed)
+{
+    char path[80];
+    ASSERT_TRUE(FormPatchPath(path, sizeof path, kOld, kNew));
+    EXPECT_STREQ(path, "patch/0123456789ABCDEF0123456789ABCDEF-FEDCBA9876543210FEDCBA9876543210.zst");
+    char tight[sizeof "patch/-.zst" + 63];
+    EXPECT_FALSE(FormPatchPath(tight, sizeof tight, kOld, kNew));
+    EXPECT_STREQ(tight, "");
+    EXPECT_FALSE(FormPatchPath(path, sizeof path, "../../x", kNew));
+    EXPECT_STREQ(path, "");
 }
