@@ -1,12 +1,15 @@
 # Third-party libraries, always installed, never copied into the repository:
 #   qal::tinyxml2      the XML reader of the updater
+#   qal::zstd          libzstd, for binary patches (made by qalManifest,
+#                      applied by the updater)
 #   qal::gtest         GoogleTest without main, qal::gtest_main with it
-# Natively both come from Debian's -dev packages. The Windows builds compile
-# Debian's sources with the cross compiler: tinyxml2 from its source package
-# (unpacked into the build tree), GoogleTest from /usr/src/googletest.
-# A Windows developer can point at an installed tinyxml2 instead
-# (-DQAL_SYSTEM_TINYXML2=ON with CMAKE_PREFIX_PATH, e.g. from vcpkg) and at a
-# GoogleTest source tree with -DQAL_GTEST_SOURCE_DIR.
+# Natively all come from Debian's -dev packages. The Windows builds compile
+# Debian's sources with the cross compiler, statically: tinyxml2 and libzstd
+# from their source packages (unpacked into the build tree), GoogleTest from
+# /usr/src/googletest. A Windows developer can point at an installed
+# tinyxml2 and zstd instead (-DQAL_SYSTEM_TINYXML2=ON, -DQAL_SYSTEM_ZSTD=ON
+# with CMAKE_PREFIX_PATH, e.g. from vcpkg) and at a GoogleTest source tree
+# with -DQAL_GTEST_SOURCE_DIR.
 
 option(QAL_SYSTEM_TINYXML2 "Use an installed tinyxml2 (find_package) instead of building its source" OFF)
 set(QAL_TINYXML2_SOURCE_DIR "" CACHE PATH "tinyxml2 source tree to build (default: Debian's source package, unpacked into the build tree)")
@@ -24,7 +27,7 @@ if((NOT QAL_WINDOWS AND NOT QAL_FUZZ) OR QAL_SYSTEM_TINYXML2)
 else()
   if(NOT QAL_TINYXML2_SOURCE_DIR)
     execute_process(
-      COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-tinyxml2-source.sh ${CMAKE_BINARY_DIR}/_deps/tinyxml2
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh tinyxml2 ${CMAKE_BINARY_DIR}/_deps/tinyxml2 tinyxml2.cpp
       OUTPUT_VARIABLE tx_dir OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE tx_result)
     if(NOT tx_result EQUAL 0)
@@ -35,6 +38,38 @@ else()
   add_library(qal_tinyxml2 STATIC ${QAL_TINYXML2_SOURCE_DIR}/tinyxml2.cpp)
   target_include_directories(qal_tinyxml2 SYSTEM PUBLIC ${QAL_TINYXML2_SOURCE_DIR})
   add_library(qal::tinyxml2 ALIAS qal_tinyxml2)
+endif()
+
+option(QAL_SYSTEM_ZSTD "Use an installed zstd (find_package) instead of building Debian's libzstd source" OFF)
+set(QAL_ZSTD_SOURCE_DIR "" CACHE PATH "zstd source tree to build (default: Debian's libzstd source package, unpacked into the build tree)")
+if(NOT QAL_WINDOWS)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(QAL_ZSTD REQUIRED IMPORTED_TARGET libzstd)
+  add_library(qal::zstd ALIAS PkgConfig::QAL_ZSTD)
+elseif(QAL_SYSTEM_ZSTD)
+  find_package(zstd CONFIG REQUIRED)
+  add_library(qal::zstd ALIAS zstd::libzstd_static)
+else()
+  if(NOT QAL_ZSTD_SOURCE_DIR)
+    execute_process(
+      COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh libzstd ${CMAKE_BINARY_DIR}/_deps/zstd lib/zstd.h
+      OUTPUT_VARIABLE zstd_dir OUTPUT_STRIP_TRAILING_WHITESPACE
+      RESULT_VARIABLE zstd_result)
+    if(NOT zstd_result EQUAL 0)
+      message(FATAL_ERROR "Could not unpack Debian's libzstd source package (run scripts/setup-debian.sh as root first)")
+    endif()
+    set(QAL_ZSTD_SOURCE_DIR ${zstd_dir} CACHE PATH "" FORCE)
+  endif()
+  # The format's common code, the compressor (qalManifest makes patches) and
+  # the decompressor, single-threaded, in C alone (its x86-64 assembly is
+  # written for ELF), without the legacy formats.
+  file(GLOB zstd_sources ${QAL_ZSTD_SOURCE_DIR}/lib/common/*.c ${QAL_ZSTD_SOURCE_DIR}/lib/compress/*.c
+       ${QAL_ZSTD_SOURCE_DIR}/lib/decompress/*.c)
+  # Built once a program links it.
+  add_library(qal_zstd STATIC EXCLUDE_FROM_ALL ${zstd_sources})
+  target_compile_definitions(qal_zstd PRIVATE ZSTD_DISABLE_ASM=1 ZSTD_LEGACY_SUPPORT=0 XXH_NAMESPACE=ZSTD_)
+  target_include_directories(qal_zstd SYSTEM PUBLIC ${QAL_ZSTD_SOURCE_DIR}/lib)
+  add_library(qal::zstd ALIAS qal_zstd)
 endif()
 
 if(QAL_BUILD_TESTS)

@@ -13,7 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
   cmake ninja-build g++ make pkg-config git
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  libtinyxml2-dev libgtest-dev googletest libbenchmark-dev libssl-dev
+  libtinyxml2-dev libzstd-dev zstd libgtest-dev googletest libbenchmark-dev libssl-dev
   wine wine64 patchelf
   xvfb x11-utils xauth libx11-6 imagemagick pngquant fonts-wqy-zenhei fonts-dejavu-core
   python3 python3-pil dpkg-dev locales openssl
