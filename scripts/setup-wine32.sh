@@ -54,13 +54,16 @@ route() {
   esac
 }
 
+case "${1:-}" in
+  -h|--help) sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+  ""|--where|--route) ;;
+  *) echo "usage: $me [--where | --route]" >&2; exit 2 ;;
+esac
 route=$(route)
 dir=$cache/$route
 case "${1:-}" in
   --where) echo "$dir"; exit 0 ;;
   --route) echo "$route"; exit 0 ;;
-  "") ;;
-  *) echo "usage: $me [--where | --route]" >&2; exit 2 ;;
 esac
 if [ -f "$dir/.complete" ]; then
   echo "$dir"
