@@ -146,7 +146,7 @@ TEST(PatchOffers, OnlyOffersKeepingEveryRuleAreUsable)
     EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "2770000") + Patch(other, "1"))), (Froms{kOld, other}));
     // Children of other names, and patches of a later sibling, are not this entry's.
     EXPECT_EQ(OffersOf(Entry(kNew, "<delta from='" + std::string(kOld) + "' size='5'/>")), Froms{});
-    for (const std::string& size : {"0", "", "-5", "+5", "05", " 5", "5 ", "0x10", "1e3", "2147483649",
+    for (const char* size : {"0", "", "-5", "+5", "05", " 5", "5 ", "0x10", "1e3", "2147483649",
                                     "99999999999999999999999"})
         EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, size))), Froms{}) << "size " << size;
     EXPECT_EQ(OffersOf(Entry(kNew, Patch(kOld, "2147483648"))), Froms{kOld});
