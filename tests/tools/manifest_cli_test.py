@@ -56,7 +56,10 @@ class ManifestCli(unittest.TestCase):
                      ("build", self.game, "--version", "1", "--base-url", "http://h/no-slash"),
                      ("build", self.game, "--version", "ä"),  # GBK has no ä
                      ("verify", out), ("verify", out, self.game, "extra"),
-                     ("verify", out, self.game, "--version", "1")]:
+                     ("verify", out, self.game, "--version", "1"),
+                     ("build", self.game, "--version", "1", "--patch-from", self.game),
+                     ("build", self.game, "--version", "1", "--patch-dir", self.root),
+                     ("verify", out, self.game, "--patch-from", self.game)]:
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertEqual(result.returncode, 2, result.stderr)
@@ -340,6 +343,85 @@ class ManifestCli(unittest.TestCase):
         sec1_public = os.path.join(self.root, "sec1.pub.pem")
         self.openssl("pkey", "-in", sec1, "-pubout", "-out", sec1_public)
         self.assertEqual(run("verify", manifest, self.game, "--public-key", sec1_public).stdout, b"signature: good\n")
+
+
+class ManifestPatches(unittest.TestCase):
+    """build --patch-from and verify --patch-dir: patches the zstd command
+    applies, content-named, only where they pay."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="qal-patch-")
+        big = os.urandom(1 << 20)
+        self.older = {"PelMicroLauncher.exe": b"MZ old", "data/big.pak": big, "same.dat": b"same",
+                      "noise.bin": os.urandom(5000)}
+        self.newer = {"PelMicroLauncher.exe": b"MZ new", "data/big.pak": big[:500000] + os.urandom(20000) + big[500000:],
+                      "same.dat": b"same", "noise.bin": os.urandom(5000), "added.dat": b"added"}
+        self.old_dir, self.new_dir = self.tree("old", self.older), self.tree("new", self.newer)
+        self.patches = os.path.join(self.root, "patch")
+        os.makedirs(self.patches)
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def tree(self, name, files):
+        top = os.path.join(self.root, name)
+        for path, data in files.items():
+            full = os.path.join(top, path)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                f.write(data)
+        return top
+
+    def build(self, *extra):
+        out = os.path.join(self.root, "qupdater.xml")
+        result = run("build", self.new_dir, "--version", "2", "-o", out, *extra)
+        with open(out, "rb") if os.path.exists(out) else open(os.devnull, "rb") as f:
+            return result, f.read()
+
+    def test_patches_apply_with_the_zstd_command_and_verify_checks_them(self):
+        result, manifest = self.build("--patch-from", self.old_dir, "--patch-dir", self.patches)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        offers = re.findall(rb'<file path="([^"]+)" ver="([0-9A-F]{32})">\s*'
+                            rb'<patch from="([0-9A-F]{32})" sha256="([0-9a-f]{64})" size="(\d+)"/>\s*</file>', manifest)
+        # Only the file a patch pays for: not the unchanged, the new, the
+        # incompressible or the tiny one.
+        self.assertEqual([o[0] for o in offers], [b"data\\big.pak"], manifest)
+        path, ver, origin, sha256, size = offers[0]
+        self.assertEqual((ver, origin), (md5_upper(self.newer["data/big.pak"]).encode(),
+                                         md5_upper(self.older["data/big.pak"]).encode()))
+        name = "%s-%s.zst" % (origin.decode(), ver.decode())
+        self.assertEqual(os.listdir(self.patches), [name])
+        with open(os.path.join(self.patches, name), "rb") as f:
+            patch = f.read()
+        self.assertEqual((len(patch), hashlib.sha256(patch).hexdigest().encode()), (int(size), sha256))
+        self.assertLess(len(patch), 60000)
+        applied = os.path.join(self.root, "applied")
+        subprocess.run(["zstd", "-q", "-d", "--patch-from=" + os.path.join(self.old_dir, "data", "big.pak"),
+                        os.path.join(self.patches, name), "-o", applied], check=True, timeout=60)
+        with open(applied, "rb") as f:
+            self.assertTrue(f.read() == self.newer["data/big.pak"])
+        # Without --patch-from, byte for byte what build always wrote.
+        plain = run("build", self.new_dir, "--version", "2")
+        self.assertEqual(re.sub(rb">\s*<patch [^>]*/>\s*</file>", b"/>", manifest), plain.stdout)
+
+        qupdater = os.path.join(self.root, "qupdater.xml")
+        verified = run("verify", qupdater, self.new_dir, "--patch-dir", self.patches)
+        self.assertEqual((verified.returncode, verified.stdout), (0, b""), verified.stderr)
+        with open(os.path.join(self.patches, name), "ab") as f:
+            f.write(b"x")
+        verified = run("verify", qupdater, self.new_dir, "--patch-dir", self.patches)
+        self.assertEqual((verified.returncode, verified.stdout), (1, b"different: patch/" + name.encode() + b"\n"))
+        os.remove(os.path.join(self.patches, name))
+        verified = run("verify", qupdater, self.new_dir, "--patch-dir", self.patches)
+        self.assertEqual((verified.returncode, verified.stdout), (1, b"missing: patch/" + name.encode() + b"\n"))
+
+    def test_an_older_directory_that_is_not_there_is_refused_by_name(self):
+        missing = os.path.join(self.root, "no-such-version")
+        result, manifest = self.build("--patch-from", self.old_dir, "--patch-from", missing,
+                                      "--patch-dir", self.patches)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(missing.encode(), result.stderr)
+        self.assertEqual((manifest, os.listdir(self.patches)), (b"", []))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 #include "ManifestTool.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 
 #include "CodePage.h"
@@ -11,6 +13,8 @@
 #include "ManifestSignature.h"
 #include "ManifestWriter.h"
 #include "NameRules.h"
+#include "PatchMaking.h"
+#include "PatchRules.h"
 #include "Platform.h"
 #include "Progress.h"
 #include "SignatureCrypto.h"
@@ -105,6 +109,92 @@ std::unique_ptr<ProgressLine> StartProgress(uint64_t files, uint64_t bytes)
                                           [](const std::string& text) { WriteText(OutputStream::Error, text); });
 }
 
+std::string Sha256Of(const std::string& bytes)
+{
+    std::unique_ptr<Sha256Stream> stream = NewSha256Stream();
+    unsigned char digest[32];
+    if (!stream)
+        return {};
+    stream->Add(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return stream->Finish(digest) ? Sha256Text(digest) : std::string();
+}
+
+// The file name a patch has in the patch directory ("patch/" on the server).
+std::string PatchFileName(const std::string& from, const std::string& ver)
+{
+    char path[96];
+    if (!FormPatchPath(path, sizeof path, from.c_str(), ver.c_str()))
+        return {};
+    return std::string(path).substr(std::strlen("patch/"));
+}
+
+// Adds to every line whose file differs from the file of the same path in
+// an older tree a patch from that older file, written into patchDir, when
+// it is worth publishing; files either way larger than any updater patches
+// get none. Says why and answers false when a file cannot be read or a
+// patch cannot be made or written.
+bool AddPatches(const std::vector<TreeListing>& olderTrees, const std::vector<ListedFile>& files,
+                const std::string& patchDir, std::vector<unsigned char>& buffer, std::vector<ManifestLine>* lines,
+                size_t* made)
+{
+    std::vector<std::map<std::string, const ListedFile*>> olderByPath(olderTrees.size());
+    for (size_t t = 0; t < olderTrees.size(); ++t) {
+        // The listed files are in manifest form by now ("\\" between directories).
+        for (const ListedFile& file : olderTrees[t].files)
+            olderByPath[t][ManifestFormOf(file.path)] = &file;
+    }
+    std::string error;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const ListedFile& file = files[i];
+        ManifestLine& line = (*lines)[i];
+        if (file.size > kMaxPatchedFileBytes64)
+            continue;
+        std::string newer;
+        for (size_t t = 0; t < olderTrees.size(); ++t) {
+            auto found = olderByPath[t].find(file.path);
+            if (found == olderByPath[t].end() || found->second->size > kMaxPatchedFileBytes64)
+                continue;
+            const ListedFile& olderFile = *found->second;
+            std::string from;
+            if (!DigestListedFile(olderFile, olderFile.source, buffer, nullptr, &from))
+                return false;
+            bool known = from == line.digest;
+            for (const PatchLine& patch : line.patches)
+                known = known || patch.from == from;
+            if (known)
+                continue;
+            std::string older, patch;
+            if (!ReadWholeFile(olderFile.source, size_t(kMaxPatchedFileBytes64), &older, &error)) {
+                Say("cannot read " + olderFile.source + ": " + error);
+                return false;
+            }
+            if (newer.empty() && file.size > 0 &&
+                !ReadWholeFile(file.source, size_t(kMaxPatchedFileBytes64), &newer, &error)) {
+                Say("cannot read " + Shown(file.path) + ": " + error);
+                return false;
+            }
+            if (!MakePatch(older, newer, &patch, &error)) {
+                Say("cannot make the patch for " + Shown(file.path) + " from " + olderFile.source + ": " + error);
+                return false;
+            }
+            if (!PatchWorthPublishing(patch.size(), newer.size()))
+                continue;
+            std::string sha256 = Sha256Of(patch), name = PatchFileName(from, line.digest);
+            if (sha256.empty() || name.empty()) {
+                Say("the system could not digest the patch for " + Shown(file.path));
+                return false;
+            }
+            if (!ReplaceFileWith(patchDir + "/" + name, patch, &error)) {
+                Say(error);
+                return false;
+            }
+            line.patches.push_back({from, sha256, patch.size()});
+            ++*made;
+        }
+    }
+    return true;
+}
+
 int RunBuild(const ToolOptions& options)
 {
     std::string error;
@@ -137,6 +227,16 @@ int RunBuild(const ToolOptions& options)
         Say(options.gameDir + ": no PelMicroLauncher.exe at its top, which every updater starts (is it the "
             "game directory itself, not the site above it?); no manifest written");
         return 1;
+    }
+
+    // Older versions are listed before any file is read, so a mistyped one
+    // costs no hashing.
+    std::vector<TreeListing> olderTrees(options.patchFrom.size());
+    for (size_t t = 0; t < olderTrees.size(); ++t) {
+        if (!ListTree(options.patchFrom[t], &olderTrees[t], &error)) {
+            Say(options.patchFrom[t] + ": " + error + "; no manifest written");
+            return 1;
+        }
     }
 
     // Every name is judged before any file is read: one run shows the
@@ -186,6 +286,12 @@ int RunBuild(const ToolOptions& options)
         return 1;
     }
 
+    size_t patches = 0;
+    if (!olderTrees.empty() && !AddPatches(olderTrees, listing.files, options.patchDir, buffer, &lines, &patches)) {
+        Say("no manifest written");
+        return 1;
+    }
+
     std::string manifest, failed;
     if (!ComposeManifest(*codePage, options.version, lines, &manifest, &failed, sign ? &sequence : nullptr)) {
         Say("code page " + std::to_string(options.codePage) + " cannot carry \"" + ShowableName(failed) +
@@ -216,8 +322,34 @@ int RunBuild(const ToolOptions& options)
     if (ErrorIsTerminal())
         Say("listed " + std::to_string(lines.size()) + " files, " + FormatMegabytes(totalBytes) +
             (options.output.empty() ? std::string() : ", in " + options.output) +
-            (sign ? ", signed, sequence " + std::to_string(sequence) : std::string()));
+            (sign ? ", signed, sequence " + std::to_string(sequence) : std::string()) +
+            (olderTrees.empty() ? std::string() : ", " + std::to_string(patches) + " patches in " + options.patchDir));
     return 0;
+}
+
+// Every patch the manifest offers, as the updater would take it, against
+// the file of its name in patchDir: "missing: patch/NAME" when there is none,
+// "different: patch/NAME" when its size or SHA-256 is not the one listed.
+bool CheckPatches(const std::vector<ManifestEntry>& entries, const std::string& patchDir,
+                  std::vector<std::string>* findings)
+{
+    bool allRead = true;
+    for (const ManifestEntry& entry : entries) {
+        for (const PatchOffer& offer : PatchOffers(entry, false)) {
+            std::string name = PatchFileName(offer.from, entry.expectedDigest), bytes, error;
+            if (!ReadWholeFile(patchDir + "/" + name, size_t(kMaxPatchedFileBytes64), &bytes, &error)) {
+                if (error.compare(0, 16, "cannot be opened") == 0) {
+                    findings->push_back("missing: patch/" + name);
+                } else {
+                    Say("cannot read " + patchDir + "/" + name + ": " + error);
+                    allRead = false;
+                }
+            } else if (bytes.size() != offer.size || (offer.sha256 && Sha256Of(bytes) != offer.sha256)) {
+                findings->push_back("different: patch/" + name);
+            }
+        }
+    }
+    return allRead;
 }
 
 int RunVerify(const ToolOptions& options)
@@ -297,6 +429,8 @@ int RunVerify(const ToolOptions& options)
     }
     if (progress)
         progress->Clear();
+    if (!options.patchDir.empty() && !CheckPatches(ManifestEntries(document), options.patchDir, &plan.findings))
+        allRead = false;
 
     SortFindings(&plan.findings);
     if (!signatureLine.empty())

@@ -77,6 +77,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
         }
         bool known = ((build || verify) && name == "--code-page") ||
                      ((build || verify) && (name == "--install-dir" || name == "--base-url")) ||
+                     ((build || verify) && name == "--patch-dir") || (build && name == "--patch-from") ||
                      (build && (name == "--version" || name == "-o" || name == "--output" || name == "--sign" ||
                                 name == "--sequence")) ||
                      (verify && name == "--public-key");
@@ -110,6 +111,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             if (value.empty())
                 return refuse("--public-key needs a public key file");
             options.publicKeys.push_back(value);
+        } else if (name == "--patch-from") {
+            if (value.empty())
+                return refuse("--patch-from needs an older game directory");
+            options.patchFrom.push_back(value);
+        } else if (name == "--patch-dir") {
+            if (value.empty())
+                return refuse("--patch-dir needs a directory");
+            options.patchDir = value;
         } else if (name == "--install-dir") {
             if (value.empty())
                 return refuse("--install-dir needs a directory");
@@ -128,6 +137,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             return refuse("unexpected operand \"" + operands[1] + "\"");
         if (!haveVersion)
             return refuse("build needs --version TEXT");
+        if (options.patchFrom.empty() != options.patchDir.empty())
+            return refuse("--patch-from OLD_DIR and --patch-dir DIR go together");
         if (options.haveSequence && options.signingKey.empty())
             return refuse("--sequence is written only into a signed manifest: give --sign PRIVATE.pem too");
         options.gameDir = operands[0];
@@ -159,8 +170,10 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "  qalManifest build GAME_DIR --version TEXT [-o FILE] [--code-page N]\n"
         "                    [--install-dir DIR] [--base-url URL]\n"
         "                    [--sign PRIVATE.pem [--sequence N]]\n"
+        "                    [--patch-from OLD_DIR... --patch-dir DIR]\n"
         "  qalManifest verify MANIFEST GAME_DIR [--code-page N] [--install-dir DIR]\n"
         "                     [--base-url URL] [--public-key PUBLIC.pem]...\n"
+        "                     [--patch-dir DIR]\n"
         "  qalManifest keygen PRIVATE.pem PUBLIC.pem\n"
         "  qalManifest --help\n"
         "\n"
@@ -213,6 +226,15 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "                     updaters refuse one lower than the last they took\n"
         "                     (build; default: seconds since 1970, UTC)\n"
         "  --public-key FILE  a key the players' updater trusts (verify; repeatable)\n"
+        "  --patch-from DIR   an older version's game directory (build; repeatable):\n"
+        "                     for every listed file that differs from the file of the\n"
+        "                     same path there, a binary patch (zstd --patch-from) is\n"
+        "                     written into the --patch-dir and offered in the manifest\n"
+        "                     when it is at most 3/4 of the file; files over 2 GiB get\n"
+        "                     none. Publish DIR as patch/ beside qupdater.xml and game/.\n"
+        "  --patch-dir DIR    where patches are written (build) or looked for (verify:\n"
+        "                     each offered patch is checked, \"missing: patch/NAME\" or\n"
+        "                     \"different: patch/NAME\")\n"
         "  -h, --help         show this text\n"
         "\n"
         "On a terminal, progress is shown on standard error.\n"

@@ -19,6 +19,8 @@ struct ToolOptions {
     bool haveSequence = false;  // build: sequence given, else the time of the build
     uint64_t sequence = 0;
     std::vector<std::string> publicKeys;  // verify: any of them may have signed
+    std::vector<std::string> patchFrom;   // build: older game directories to make patches from
+    std::string patchDir;                 // build: where patches go; verify: where they are
     std::string privateKeyOut, publicKeyOut;  // keygen
     unsigned codePage = 936;
     // Where the installer puts the programs, as a player has it: the user

@@ -46,7 +46,15 @@ bool ComposeManifest(const CodePage& codePage, const std::string& version, const
         out += "  <file path=\"" + bytes + "\" ver=\"" + line.digest + "\"";
         if (sequence)
             out += " sha256=\"" + line.sha256 + "\"";
-        out += "/>\n";
+        if (line.patches.empty()) {
+            out += "/>\n";
+            continue;
+        }
+        out += ">\n";
+        for (const PatchLine& patch : line.patches)
+            out += "    <patch from=\"" + patch.from + "\" sha256=\"" + patch.sha256 + "\" size=\"" +
+                   std::to_string(patch.size) + "\"/>\n";
+        out += "  </file>\n";
     }
     out += "</update>\n";
     *manifest = std::move(out);

@@ -7,10 +7,18 @@
 
 #include "CodePage.h"
 
+// A binary patch offered for a line: from the older file of this digest.
+struct PatchLine {
+    std::string from;    // the older file's digest, 32 uppercase hexadecimal digits
+    std::string sha256;  // the patch's, 64 lowercase ones
+    uint64_t size = 0;   // the patch's bytes
+};
+
 struct ManifestLine {
     std::string path;  // UTF-8, "\" between directories
     std::string digest;  // 32 uppercase hexadecimal digits
     std::string sha256 = {};  // 64 lowercase ones; written only into a signed manifest
+    std::vector<PatchLine> patches = {};  // children of the entry, in this order
 };
 
 // Text for an attribute value between double quotes: markup characters as
@@ -22,5 +30,7 @@ std::string EscapeAttribute(const std::string& text);
 // the text that failed in *failed, when the version or a path cannot be
 // carried by the code page exactly. With a sequence, the bytes a signature
 // will cover: the root carries the sequence and every entry its sha256.
+// A line with patches holds them as children; one without is written as
+// it always was.
 bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
                      std::string* manifest, std::string* failed, const uint64_t* sequence = nullptr);
