@@ -11,6 +11,23 @@
 # with CMAKE_PREFIX_PATH, e.g. from vcpkg) and at a GoogleTest source tree
 # with -DQAL_GTEST_SOURCE_DIR.
 
+# Unless the cache variable VAR already names a source tree, unpacks Debian's
+# source package PACKAGE into the build tree (MARKER proves it whole) and
+# sets VAR to it.
+function(qal_debian_source package marker var)
+  if(${var})
+    return()
+  endif()
+  execute_process(
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh ${package} ${CMAKE_BINARY_DIR}/_deps/${package} ${marker}
+    OUTPUT_VARIABLE dir OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "Could not unpack Debian's ${package} source package (run scripts/setup-debian.sh as root first)")
+  endif()
+  set(${var} ${dir} CACHE PATH "" FORCE)
+endfunction()
+
 option(QAL_SYSTEM_TINYXML2 "Use an installed tinyxml2 (find_package) instead of building its source" OFF)
 set(QAL_TINYXML2_SOURCE_DIR "" CACHE PATH "tinyxml2 source tree to build (default: Debian's source package, unpacked into the build tree)")
 set(QAL_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest source tree for builds without an installed GoogleTest")
@@ -25,16 +42,7 @@ if((NOT QAL_WINDOWS AND NOT QAL_FUZZ) OR QAL_SYSTEM_TINYXML2)
     add_library(qal::tinyxml2 ALIAS tinyxml2)
   endif()
 else()
-  if(NOT QAL_TINYXML2_SOURCE_DIR)
-    execute_process(
-      COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh tinyxml2 ${CMAKE_BINARY_DIR}/_deps/tinyxml2 tinyxml2.cpp
-      OUTPUT_VARIABLE tx_dir OUTPUT_STRIP_TRAILING_WHITESPACE
-      RESULT_VARIABLE tx_result)
-    if(NOT tx_result EQUAL 0)
-      message(FATAL_ERROR "Could not unpack Debian's tinyxml2 source package (run scripts/setup-debian.sh as root first)")
-    endif()
-    set(QAL_TINYXML2_SOURCE_DIR ${tx_dir} CACHE PATH "" FORCE)
-  endif()
+  qal_debian_source(tinyxml2 tinyxml2.cpp QAL_TINYXML2_SOURCE_DIR)
   add_library(qal_tinyxml2 STATIC ${QAL_TINYXML2_SOURCE_DIR}/tinyxml2.cpp)
   target_include_directories(qal_tinyxml2 SYSTEM PUBLIC ${QAL_TINYXML2_SOURCE_DIR})
   add_library(qal::tinyxml2 ALIAS qal_tinyxml2)
@@ -50,23 +58,13 @@ elseif(QAL_SYSTEM_ZSTD)
   find_package(zstd CONFIG REQUIRED)
   add_library(qal::zstd ALIAS zstd::libzstd_static)
 else()
-  if(NOT QAL_ZSTD_SOURCE_DIR)
-    execute_process(
-      COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh libzstd ${CMAKE_BINARY_DIR}/_deps/zstd lib/zstd.h
-      OUTPUT_VARIABLE zstd_dir OUTPUT_STRIP_TRAILING_WHITESPACE
-      RESULT_VARIABLE zstd_result)
-    if(NOT zstd_result EQUAL 0)
-      message(FATAL_ERROR "Could not unpack Debian's libzstd source package (run scripts/setup-debian.sh as root first)")
-    endif()
-    set(QAL_ZSTD_SOURCE_DIR ${zstd_dir} CACHE PATH "" FORCE)
-  endif()
+  qal_debian_source(libzstd lib/zstd.h QAL_ZSTD_SOURCE_DIR)
   # The format's common code, the compressor (qalManifest makes patches) and
   # the decompressor, single-threaded, in C alone (its x86-64 assembly is
   # written for ELF), without the legacy formats.
   file(GLOB zstd_sources ${QAL_ZSTD_SOURCE_DIR}/lib/common/*.c ${QAL_ZSTD_SOURCE_DIR}/lib/compress/*.c
        ${QAL_ZSTD_SOURCE_DIR}/lib/decompress/*.c)
-  # Built once a program links it.
-  add_library(qal_zstd STATIC EXCLUDE_FROM_ALL ${zstd_sources})
+  add_library(qal_zstd STATIC ${zstd_sources})
   target_compile_definitions(qal_zstd PRIVATE ZSTD_DISABLE_ASM=1 ZSTD_LEGACY_SUPPORT=0 XXH_NAMESPACE=ZSTD_)
   target_include_directories(qal_zstd SYSTEM PUBLIC ${QAL_ZSTD_SOURCE_DIR}/lib)
   add_library(qal::zstd ALIAS qal_zstd)
