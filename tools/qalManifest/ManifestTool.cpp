@@ -5,6 +5,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "CodePage.h"
 #include "CommandLine.h"
@@ -164,18 +165,28 @@ bool AddPatches(const std::vector<TreeListing>& olderTrees, const std::vector<Li
             if (known)
                 continue;
             std::string older, patch;
-            if (!ReadWholeFile(olderFile.source, size_t(kMaxPatchedFileBytes64), &older, &error)) {
-                Say("cannot read " + olderFile.source + ": " + error);
-                return false;
-            }
-            if (newer.empty() && file.size > 0 &&
-                !ReadWholeFile(file.source, size_t(kMaxPatchedFileBytes64), &newer, &error)) {
-                Say("cannot read " + Shown(file.path) + ": " + error);
-                return false;
-            }
-            if (!MakePatch(older, newer, &patch, &error)) {
-                Say("cannot make the patch for " + Shown(file.path) + " from " + olderFile.source + ": " + error);
-                return false;
+            // Both versions are held at once: a 32-bit qalManifest may lack
+            // the room for big ones, which then get no patch (players fetch
+            // them whole), as files beyond the bound do.
+            try {
+                if (!ReadWholeFile(olderFile.source, size_t(kMaxPatchedFileBytes64), &older, &error)) {
+                    Say("cannot read " + olderFile.source + ": " + error);
+                    return false;
+                }
+                if (newer.empty() && file.size > 0 &&
+                    !ReadWholeFile(file.source, size_t(kMaxPatchedFileBytes64), &newer, &error)) {
+                    Say("cannot read " + Shown(file.path) + ": " + error);
+                    return false;
+                }
+                if (!MakePatch(older, newer, &patch, &error)) {
+                    Say("cannot make the patch for " + Shown(file.path) + " from " + olderFile.source + ": " + error);
+                    return false;
+                }
+            } catch (const std::bad_alloc&) {
+                Say("no patch for " + Shown(file.path) + " from " + olderFile.source +
+                    ": not enough memory for both versions at once");
+                std::string().swap(newer);
+                continue;
             }
             if (!PatchWorthPublishing(patch.size(), newer.size()))
                 continue;
