@@ -13,7 +13,7 @@
 #include "ScopedHandles.h"
 #include "SignatureCrypto.h"
 
-bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest)
+bool DigestLocalFile(const wchar_t* path, char* hexDigest)
 {
     if (!path || !PathFileExistsW(path))
         return false;
@@ -21,7 +21,11 @@ bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest)
     WideToAnsi(path, &narrowPath);
     MD5Context context;
     const char* digest = MD5File(&context, narrowPath.empty() ? nullptr : narrowPath.data());
-    return DigestTextMatches(digest, expectedDigest);
+    if (!digest)
+        return false;
+    static_assert(sizeof context.hexDigest == kDigestTextCapacity, "a digest's text fills the buffer");
+    std::memcpy(hexDigest, digest, kDigestTextCapacity);
+    return true;
 }
 
 bool OpenFileMatchesDigests(HANDLE file, const char* expectedDigest, const char* expectedSha256)

@@ -1,12 +1,13 @@
-// Whether a local file has the digest the manifest lists for it.
+// The digests of local files: whether a copy is current, and proofs of
+// downloaded ones.
 #pragma once
 
 #include <windows.h>
 
-// True only when the file exists and its MD5 digest, as 32 uppercase
-// hexadecimal digits, equals expectedDigest exactly. A missing expected
-// digest never matches.
-bool FileMatchesDigest(const wchar_t* path, const char* expectedDigest);
+// Writes the MD5 digest of the file at path, as 32 lowercase hexadecimal
+// digits, into hexDigest (kDigestTextCapacity characters); false when the
+// file does not exist or cannot be read.
+bool DigestLocalFile(const wchar_t* path, char* hexDigest);
 
 // Proves a file held open, read from its start: its MD5 against
 // expectedDigest when that is a well-formed digest (anything else proves

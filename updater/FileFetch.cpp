@@ -63,18 +63,16 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
     return false;
 }
 
+}  // namespace
+
 void DeleteOpenFile(HANDLE file)
 {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-}  // namespace
-
-FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
-                           const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
-                           const DownloadProof& proof, DWORD totalLimitMs, CacheEntrySweeper* sweeper,
-                           const wchar_t* nextUrl)
+FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, DownloadProgress* progress,
+                            DWORD totalLimitMs, CacheEntrySweeper* sweeper, const wchar_t* nextUrl)
 {
     // The partial file's name is this updater's own slot's: one found here
     // is from an interrupted run and must not pass for this one.
@@ -97,25 +95,45 @@ FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const
         DeleteUrlCacheEntryW(url);
 
     // The service reports an error page or a cut body as success; the status
-    // callback saw them. Only a listed digest can prove the bytes themselves.
-    bool proven = result == S_OK && !progress->DownloadFailed();
+    // callback saw them.
+    if (result == S_OK && !progress->DownloadFailed())
+        return FetchOutcome::Replaced;
+    DeleteFileW(partialPath);
+    return FetchOutcome::Failed;
+}
+
+bool PlaceProvenPartial(const wchar_t* partialPath, const wchar_t* destination, const char* expectedDigest,
+                        const char* expectedSha256, const DownloadProof& proof)
+{
     // From here until the rename no one else may write or remove the file:
     // the bytes proven are the bytes that take the destination's place.
-    ScopedHandle file;
-    if (proven)
-        file.Reset(CreateFileW(partialPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    proven = proven && file && OpenFileMatchesDigests(file.Get(), expectedDigest, expectedSha256);
+    ScopedHandle file(CreateFileW(partialPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    bool proven = file && OpenFileMatchesDigests(file.Get(), expectedDigest, expectedSha256);
     if (proven && proof)
         proven = proof(file.Get());
     // Written through before the rename makes it the player's copy.
     proven = proven && FlushFileBuffers(file.Get()) && RenameOpenFile(file.Get(), destination);
     if (proven)
-        return FetchOutcome::Replaced;
+        return true;
     if (file) {
         DeleteOpenFile(file.Get());
         file.Reset();
     }
     DeleteFileW(partialPath);
-    return FetchOutcome::Failed;
+    return false;
+}
+
+FetchOutcome FetchVerified(const wchar_t* url, const wchar_t* destination, const wchar_t* partialPath,
+                           const char* expectedDigest, const char* expectedSha256, DownloadProgress* progress,
+                           const DownloadProof& proof, DWORD totalLimitMs, CacheEntrySweeper* sweeper,
+                           const wchar_t* nextUrl)
+{
+    FetchOutcome fetched = FetchToPartial(url, partialPath, progress, totalLimitMs, sweeper, nextUrl);
+    if (fetched != FetchOutcome::Replaced)
+        return fetched;
+    // Only a listed digest can prove the bytes themselves.
+    return PlaceProvenPartial(partialPath, destination, expectedDigest, expectedSha256, proof)
+               ? FetchOutcome::Replaced
+               : FetchOutcome::Failed;
 }

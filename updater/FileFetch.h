@@ -21,6 +21,24 @@ enum class FetchOutcome {
     Abandoned
 };
 
+// Fetches url into partialPath (a name of this updater's own), with the
+// cache entries removed as FetchVerified says: Replaced when the whole body
+// arrived with a success status (nothing is proven yet), Failed (the
+// partial file gone) or Abandoned.
+FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, DownloadProgress* progress,
+                            DWORD totalLimitMs = 0, CacheEntrySweeper* sweeper = nullptr,
+                            const wchar_t* nextUrl = nullptr);
+
+// Holding the partial file open so that no one can change it, proves it as
+// FetchVerified says and renames those very bytes over destination; false
+// (the partial file gone, the destination as it was) when it does not prove
+// or cannot take the destination's place.
+bool PlaceProvenPartial(const wchar_t* partialPath, const wchar_t* destination, const char* expectedDigest,
+                        const char* expectedSha256, const DownloadProof& proof = nullptr);
+
+// Marks a file held open with DELETE access to go when its last handle closes.
+void DeleteOpenFile(HANDLE file);
+
 // Fetches url into partialPath (in the destination's own directory, outside
 // the Internet cache). Then, holding the partial file open so that no one
 // can change it, checks it against expectedDigest when that is a

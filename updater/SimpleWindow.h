@@ -11,12 +11,15 @@
 
 #include "DownloadProgress.h"
 #include "DownloadSlot.h"
+#include "FileFetch.h"
 #include "GdiPlusBitmap.h"
 #include "ManifestReader.h"
 #include "ScopedHandles.h"
 #include "UpdateLocations.h"
 #include "UpdatePlan.h"
 #include "XWindow.h"
+
+class CacheEntrySweeper;
 
 class SimpleWindow : public XWindowImpl<SimpleWindow> {
 public:
@@ -41,9 +44,9 @@ public:
     wchar_t gameDir[kPathCapacity] = {};
     wchar_t versionText[kPathCapacity] = {};
     std::deque<const char*> pendingFiles;
-    // The manifest entry of each pending file, in step with pendingFiles:
-    // a download is proven against its digests.
-    std::deque<ManifestEntry> pendingEntries;
+    // In step with pendingFiles: each one's entry, whose digests prove the
+    // download, and its local copy's digest.
+    std::deque<PendingFile> pendingEntries;
     // The size of pendingFiles as the worker last left it; the painter reads
     // this instead of the queue the worker is changing.
     std::atomic<int> pendingCount{0};
@@ -68,6 +71,14 @@ private:
     // The addresses and paths of a manifest path; false when they cannot
     // be formed whole.
     bool FormTarget(const char* path, DownloadTarget* target) const;
+    // Makes the file from its local copy and a patch, when its entry offers
+    // one for that copy; Failed, with a diagnostic line, when that does not
+    // work out, so that the whole file is fetched instead.
+    FetchOutcome FetchByPatchWhenOffered(const PendingFile& file, const DownloadTarget& target,
+                                         CacheEntrySweeper* sweeper, const wchar_t* nextUrl);
+    // A transfer would not end: it keeps its callback and its partial
+    // files, and what follows gets new ones.
+    void LeaveTransferBehind();
     // Shows "更新失败!" and, once it is answered, has the updater end with
     // code 100; false when the box could not be shown.
     bool ReportWorkerFailure();

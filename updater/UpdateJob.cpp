@@ -20,6 +20,8 @@
 #include "InstallLayout.h"
 #include "ManifestGate.h"
 #include "ManifestReader.h"
+#include "PatchFetch.h"
+#include "PatchRules.h"
 #include "ScopedHandles.h"
 #include "UpdatePlan.h"
 
@@ -134,7 +136,7 @@ void SimpleWindow::PrepareUpdate()
     PlanOutcome outcome = PlanDownloads(
         ManifestEntries(manifest), resourceBaseUrl, gameDir,
         [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
-        [](const wchar_t* localPath, const char* expected) { return FileMatchesDigest(localPath, expected); },
+        [](const wchar_t* localPath, char* hexDigest) { return DigestLocalFile(localPath, hexDigest); },
         &pendingFiles, &pendingEntries, downloadSlot.PartialName());
     if (outcome != PlanOutcome::Ready) {
         // Nothing has been written or fetched for any entry.
@@ -177,6 +179,56 @@ bool SimpleWindow::FormTarget(const char* path, DownloadTarget* target) const
            FormDownloadTarget(target, resourceBaseUrl, gameDir, widePath, downloadSlot.PartialName());
 }
 
+FetchOutcome SimpleWindow::FetchByPatchWhenOffered(const PendingFile& file, const DownloadTarget& target,
+                                                   CacheEntrySweeper* sweeper, const wchar_t* nextUrl)
+{
+    // The one choice between a patch and the whole file: a patch only for a
+    // local copy whose digest an offer names, and in a build with manifest
+    // keys only an offer whose SHA-256 the signature covers.
+    if (!file.localDigest[0])
+        return FetchOutcome::Failed;
+    std::vector<PatchOffer> offers = PatchOffers(file.entry, signedManifest);
+    const PatchOffer* offer = PatchFor(offers, file.localDigest);
+    if (!offer)
+        return FetchOutcome::Failed;
+
+    // "patch/", two digests, "-" and ".zst".
+    char patchPath[6 + 32 + 1 + 32 + 4 + 1];
+    wchar_t widePatchPath[sizeof patchPath];
+    wchar_t patchUrl[kAddressCapacity];
+    wchar_t patchPartial[kPathCapacity];
+    const char* trouble = "its address does not fit";
+    FetchOutcome fetched = FetchOutcome::Failed;
+    // The patch is fetched beside the manifest, never into the game.
+    if (FormPatchPath(patchPath, sizeof patchPath, offer->from, file.entry.expectedDigest) &&
+        AnsiToWide(patchPath, widePatchPath, sizeof patchPath) &&
+        JoinText(patchUrl, kAddressCapacity, resourceBaseUrl, widePatchPath) &&
+        JoinText(patchPartial, kPathCapacity, downloadDir, downloadSlot.PartialName()))
+        fetched = FetchByPatch(patchUrl, patchPartial, *offer, target, file.entry.expectedDigest,
+                               signedManifest ? file.entry.sha256 : nullptr, downloadCallback.get(), sweeper,
+                               nextUrl, &trouble);
+    if (fetched == FetchOutcome::Abandoned)
+        trouble = "its transfer would not end";
+    if (fetched != FetchOutcome::Replaced) {
+        wchar_t line[1024];
+        _snwprintf(line, 1024, L"qalUpdate: the patch for %hs was not used (%hs); fetching the whole file\n",
+                   file.entry.path, trouble);
+        line[1023] = L'\0';
+        OutputDebugStringW(line);
+    }
+    return fetched;
+}
+
+void SimpleWindow::LeaveTransferBehind()
+{
+    static_cast<void>(downloadCallback.release());
+    downloadCallback = std::make_unique<DownloadProgress>(progressBar);
+    if (!downloadSlot.MoveOn()) {
+        ShowUpdateFailed(nullptr);
+        ExitProcess(100);
+    }
+}
+
 void SimpleWindow::RunDownloads()
 {
     DownloadTarget target;
@@ -186,7 +238,7 @@ void SimpleWindow::RunDownloads()
     while (!pendingFiles.empty()) {
         const char* path = pendingFiles.front();
         pendingFiles.pop_front();
-        const ManifestEntry entry = pendingEntries.front();
+        const PendingFile file = pendingEntries.front();
         pendingEntries.pop_front();
         pendingCount.store(int(pendingFiles.size()), std::memory_order_release);
         // Created with the window whenever something is queued; a callback
@@ -198,13 +250,23 @@ void SimpleWindow::RunDownloads()
         // its address was needed: a transfer abandoned since then has moved
         // the slot on, and with it the partial file's name.
         FetchOutcome fetched = FetchOutcome::Failed;
-        if (FormTarget(path, &target)) {
+        bool formed = FormTarget(path, &target);
+        if (formed) {
             const wchar_t* nextUrl =
                 !pendingFiles.empty() && FormTarget(pendingFiles.front(), &following) ? following.address : nullptr;
             EnsureDirectory(target.parent);
-            fetched = FetchVerified(target.address, target.destination, target.partial, entry.expectedDigest,
-                                    signedManifest ? entry.sha256 : nullptr, downloadCallback.get(), nullptr, 0,
-                                    &sweeper, nextUrl);
+            fetched = FetchByPatchWhenOffered(file, target, &sweeper, nextUrl);
+            // The whole file is fetched whenever the patch did not make it,
+            // under the new slot's name when its transfer was left behind.
+            if (fetched == FetchOutcome::Abandoned) {
+                LeaveTransferBehind();
+                formed = FormTarget(path, &target);
+                fetched = FetchOutcome::Failed;
+            }
+            if (fetched == FetchOutcome::Failed && formed)
+                fetched = FetchVerified(target.address, target.destination, target.partial,
+                                        file.entry.expectedDigest, signedManifest ? file.entry.sha256 : nullptr,
+                                        downloadCallback.get(), nullptr, 0, &sweeper, nextUrl);
         }
         if (fetched != FetchOutcome::Replaced)
             sweeper.Settle();
@@ -212,12 +274,7 @@ void SimpleWindow::RunDownloads()
             // The transfer left behind may still write its partial file and
             // call its callback: both stay its own, and what follows gets
             // new ones.
-            static_cast<void>(downloadCallback.release());
-            downloadCallback = std::make_unique<DownloadProgress>(progressBar);
-            if (!downloadSlot.MoveOn()) {
-                ShowUpdateFailed(nullptr);
-                ExitProcess(100);
-            }
+            LeaveTransferBehind();
         }
         if (fetched != FetchOutcome::Replaced && ReportWorkerFailure())
             return;  // fetch nothing more; the main thread ends the process

@@ -1,6 +1,11 @@
 // The comparison rule between a computed digest and the one a manifest lists.
 #pragma once
 
+#include <cstddef>
+
+// A computed MD5 digest as text: 32 hexadecimal digits and the terminator.
+constexpr std::size_t kDigestTextCapacity = 33;
+
 // True only when `expected` is exactly the 32-digit uppercase form of the
 // lowercase `hexDigest`. A missing digest on either side never matches, so the
 // file is fetched again.

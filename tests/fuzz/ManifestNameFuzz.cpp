@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<ManifestEntry> entries = {{bytes.c_str(), nullptr}};
     std::deque<const char*> pending;
     PlanOutcome outcome = PlanDownloads(entries, setting.site.resourceBase.c_str(), setting.site.gameDir.c_str(),
-                                        widen, [](const wchar_t*, const char*) { return false; }, &pending);
+                                        widen, [](const wchar_t*, char*) { return false; }, &pending);
     Require(outcome == PlanOutcome::Ready);
     Require(pending.size() == 1);
     return 0;

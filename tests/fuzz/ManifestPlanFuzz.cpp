@@ -1,9 +1,11 @@
 // Arbitrary bytes as qupdater.xml, read and planned as the updater does; every
 // queued entry must land inside the game directory, and a refused manifest
 // must queue nothing.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <deque>
 #include <string>
@@ -78,17 +80,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     std::vector<ManifestEntry> entries = ManifestEntries(manifest);
     std::deque<const char*> pending{"sentinel"};
-    std::deque<ManifestEntry> digests{{"sentinel", nullptr}};
-    // Every other file "matches", so both branches of the plan run.
-    bool flip = false;
+    std::deque<PendingFile> digests(1);
+    // Every other file is there with the digest its entry lists, so both
+    // branches of the plan run.
+    size_t looked = 0;
     PlanOutcome outcome = PlanDownloads(
         entries, kBase, kGameDir, Widen,
-        [&flip](const wchar_t*, const char*) { return flip = !flip; }, &pending, &digests);
+        [&](const wchar_t*, char* hexDigest) {
+            const char* listed = entries[looked++].expectedDigest;
+            if (looked % 2 || !listed || std::strlen(listed) >= kDigestTextCapacity)
+                return false;
+            for (size_t i = 0; (hexDigest[i] = char(std::tolower((unsigned char)listed[i]))) != 0; ++i) {
+            }
+            return true;
+        },
+        &pending, &digests);
     if (outcome != PlanOutcome::Ready) {
         Require(pending.size() == 1 && digests.size() == 1);
         return 0;
     }
     Require(pending.size() == digests.size());
+    // Nothing queued is current, and each keeps the digest of its copy.
+    for (size_t i = 0; i < pending.size(); ++i) {
+        Require(pending[i] == digests[i].entry.path);
+        Require(!DigestTextMatches(digests[i].localDigest, digests[i].entry.expectedDigest));
+    }
     const size_t gameDirLength = std::wcslen(kGameDir);
     for (const char* path : pending) {
         wchar_t wide[kPathCapacity];

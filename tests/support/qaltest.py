@@ -293,6 +293,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "slow":
             return self._send(body, chunk=max(1, len(body) // 20 or 1), pause=server.slow_pause)
+        if mode == "paced":
+            return self._send_paced(body, server.pace_bytes_per_second)
         if mode == "trickle":
             # Never silent for long, never done: 4 KiB at a time.
             return self._send(body, chunk=4096, pause=server.trickle_pause)
@@ -352,6 +354,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def _send(self, body, chunk=None, pause=0.0):
+        server = self.server.owner
+        with server.lock:
+            server.bytes_sent += len(body)
         if not chunk:
             # One write for the whole answer.
             self.send_response(200)
@@ -372,6 +377,23 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             pass  # the client gave up on it
 
 
+    def _send_paced(self, body, rate):
+        server = self.server.owner
+        with server.lock:
+            server.bytes_sent += len(body)
+        self._headers(200, len(body))
+        started = time.monotonic()
+        try:
+            for i in range(0, len(body), 65536):
+                self.wfile.write(body[i:i + 65536])
+                self.wfile.flush()
+                # Ahead of the link's schedule: wait for it.
+                due = started + (i + 65536) / rate
+                time.sleep(max(0.0, due - time.monotonic()))
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+
 class _ThreadingServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -388,6 +410,7 @@ class ResourceServer:
       "truncate"     full Content-Length, half the body, then a normal close
       "slow"         the body in 20 pieces, slow_pause seconds apart
       "trickle"      the body 4 KiB at a time, trickle_pause seconds apart
+      "paced"        the body at pace_bytes_per_second, as over a slower link
       "hold"         half the body, then wait for release() (or hold_seconds)
       "other_bytes"  a 200 with a body of the right length but other bytes
       "chunked_cut"  a chunked body that ends before its last chunk
@@ -405,11 +428,13 @@ class ResourceServer:
         self.faults = {}
         self.default_mode = "ok"
         self.requests = []
+        self.bytes_sent = 0  # body bytes of every answer served whole or in pieces
         self.request_times = []  # time.monotonic() of each request, in step with requests
         self.lock = threading.Lock()
         self.release = threading.Event()
         self.slow_pause = 0.2
         self.trickle_pause = 1.0
+        self.pace_bytes_per_second = 20_000_000 / 8
         self.hold_seconds = 60
         self.stopped = False
         self.httpd = _ThreadingServer(("127.0.0.1", port), _Handler)

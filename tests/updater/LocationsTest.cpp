@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -119,19 +120,27 @@ bool WidenAscii(const char* text, wchar_t* out, size_t capacity)
 }
 
 struct PlanFixture : ::testing::Test {
-    std::map<std::wstring, std::string> localDigests;  // local path -> uppercase digest
+    std::map<std::wstring, std::string> localDigests;  // local path -> lowercase digest
     std::vector<std::wstring> looked;
     std::deque<const char*> pending{"stale"};
+    std::deque<PendingFile> files;
+
+    // Digests the files in localDigests, the others are not there.
+    LocalFileDigest DigestOf()
+    {
+        return [this](const wchar_t* localPath, char* hexDigest) {
+            looked.push_back(localPath);
+            auto found = localDigests.find(localPath);
+            if (found == localDigests.end())
+                return false;
+            std::snprintf(hexDigest, kDigestTextCapacity, "%s", found->second.c_str());
+            return true;
+        };
+    }
 
     PlanOutcome Plan(const std::vector<ManifestEntry>& entries, const wchar_t* gameDir = kGameDir)
     {
-        return PlanDownloads(entries, kBase, gameDir, WidenAscii,
-                             [this](const wchar_t* localPath, const char* expected) {
-                                 looked.push_back(localPath);
-                                 auto found = localDigests.find(localPath);
-                                 return expected && found != localDigests.end() && found->second == expected;
-                             },
-                             &pending);
+        return PlanDownloads(entries, kBase, gameDir, WidenAscii, DigestOf(), &pending, &files);
     }
 };
 
@@ -139,8 +148,8 @@ struct PlanFixture : ::testing::Test {
 
 TEST_F(PlanFixture, QueuesWhatDiffersInManifestOrder)
 {
-    localDigests[L"D:\\Games\\X\\game/same.dat"] = "AA";
-    localDigests[L"D:\\Games\\X\\game/sub\\changed.dat"] = "BB";
+    localDigests[L"D:\\Games\\X\\game/same.dat"] = "aa";
+    localDigests[L"D:\\Games\\X\\game/sub\\changed.dat"] = "bb";
     std::vector<ManifestEntry> entries = {
         {"same.dat", "AA"}, {"sub\\changed.dat", "CC"}, {"missing.dat", "DD"}, {"no ver.dat", nullptr},
         {"same.dat", "aa"}};
@@ -151,6 +160,13 @@ TEST_F(PlanFixture, QueuesWhatDiffersInManifestOrder)
     EXPECT_STREQ(pending[2], "no ver.dat");
     EXPECT_STREQ(pending[3], "same.dat");
     EXPECT_EQ(pending[0], entries[1].path);  // the document's own text, not a copy
+    // Each with the digest of the copy it replaces, from which a patch may
+    // make it: none for a file that is not there.
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_STREQ(files[0].entry.path, "sub\\changed.dat");
+    EXPECT_STREQ(files[0].localDigest, "bb");
+    EXPECT_STREQ(files[1].localDigest, "");
+    EXPECT_STREQ(files[3].localDigest, "aa");
 }
 
 TEST_F(PlanFixture, OneUnsafePathFailsEverythingBeforeAnyFileIsRead)
@@ -195,14 +211,12 @@ TEST_F(PlanFixture, AddressThatDoesNotFitFailsOnlyWhenTheFileMustBeFetched)
     std::wstring local = std::wstring(kGameDir) + std::wstring(blanks.begin(), blanks.end());
     std::wstring base = L"http://h/" + std::wstring(420, L'b') + L"/";
     std::vector<ManifestEntry> entries = {{blanks.c_str(), "AA"}};
-    localDigests[local] = "AA";
-    EXPECT_EQ(PlanDownloads(entries, base.c_str(), kGameDir, WidenAscii,
-                            [&](const wchar_t* p, const char* e) { return localDigests[p] == e; }, &pending),
+    localDigests[local] = "aa";
+    EXPECT_EQ(PlanDownloads(entries, base.c_str(), kGameDir, WidenAscii, DigestOf(), &pending),
               PlanOutcome::Ready);
     EXPECT_TRUE(pending.empty());
     localDigests[local] = "00";
-    EXPECT_EQ(PlanDownloads(entries, base.c_str(), kGameDir, WidenAscii,
-                            [&](const wchar_t* p, const char* e) { return localDigests[p] == e; }, &pending),
+    EXPECT_EQ(PlanDownloads(entries, base.c_str(), kGameDir, WidenAscii, DigestOf(), &pending),
               PlanOutcome::UnformablePath);
 }
 

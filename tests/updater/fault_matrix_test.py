@@ -16,6 +16,7 @@ import random
 import re
 import shutil
 import stat
+import subprocess
 import sys
 import threading
 import time
@@ -59,6 +60,49 @@ def manifest_of(entries):
         lines.append("  <file path='%s' ver='%s'/>" % (path.replace("&", "&amp;").replace("'", "&apos;"), ver))
     lines.append("</update>")
     return ("\n".join(lines) + "\n").encode("latin-1")
+
+
+def zstd_patch(older, newer):
+    """A patch as qalManifest publishes one: zstd with the older file as reference."""
+    work = qaltest.make_temp_dir("patch-")
+    paths = [os.path.join(work, n) for n in ("older", "newer", "patch")]
+    for path, data in zip(paths, (older, newer)):
+        with open(path, "wb") as f:
+            f.write(data)
+    subprocess.run(["zstd", "-q", "-f", "--patch-from=" + paths[0], paths[1], "-o", paths[2]], check=True)
+    with open(paths[2], "rb") as f:
+        return f.read()
+
+
+# A frame that asks for a 3.75 GiB window: more than any updater may hold.
+HUGE_WINDOW_FRAME = b"\x28\xb5\x2f\xfd\x00\xaf" + bytes([1 | (4 << 3), 0, 0]) + b"data"
+
+
+def patch_address(older, newer):
+    return BASE + "patch/%s-%s.zst" % (md5_upper(older), md5_upper(newer))
+
+
+def patched_files(patch=None, offered_from=OLDER, sha256=True, size=None, signed=False):
+    """The good files, with the middle file's entry offering a patch from
+    offered_from, served at its address. sha256: True lists the patch's
+    own, a text lists that, None lists none; size likewise."""
+    patch = zstd_patch(OLDER, GOOD[MIDDLE]) if patch is None else patch
+    digest = hashlib.sha256(patch).hexdigest() if sha256 is True else sha256
+    lines = ["<?xml version='1.0'?>", "<update version='9.9'%s>" % (" sequence='%d'" % SEQUENCE if signed else "")]
+    for path, data in GOOD.items():
+        own = " sha256='%s'" % hashlib.sha256(data).hexdigest() if signed else ""
+        lines.append("  <file path='%s' ver='%s'%s>" % (path, md5_upper(data), own))
+        if path == MIDDLE:
+            lines.append("    <patch from='%s'%s size='%d'/>" % (
+                md5_upper(offered_from), "" if digest is None else " sha256='%s'" % digest,
+                len(patch) if size is None else size))
+        lines.append("  </file>")
+    lines.append("</update>")
+    body = ("\n".join(lines) + "\n").encode("latin-1")
+    files = good_files()
+    files[MANIFEST] = qaltest.sign_manifest(body, key("first")) if signed else body
+    files[patch_address(offered_from, GOOD[MIDDLE])] = patch
+    return files
 
 
 def good_files():
@@ -216,6 +260,7 @@ class FaultMatrix(qaltest.unittest.TestCase):
                 if fault_path:
                     server.fail(fault_path, mode)
                 report = install.run()
+                requested = server.paths_requested()
         outcome = outcome_of(report)
         outside = changed_bytes(before, install.snapshot_outside())
         older = install.read(MIDDLE)
@@ -238,6 +283,7 @@ class FaultMatrix(qaltest.unittest.TestCase):
         if kept_manifest is not None and manifest_refused:
             self.assertEqual(kept_after, kept_manifest, name + ": the kept manifest was touched")
         self.assertTrue(healed, (name, healing))
+        return [] if no_server else requested
 
     def test_the_manifest_fails_in_transfer(self):
         for mode in TRANSFER_FAULTS:
@@ -288,6 +334,52 @@ class FaultMatrix(qaltest.unittest.TestCase):
         self.assertEqual(outcome, "no box / 0")
         self.assertEqual(server.paths_requested(), [MANIFEST])
 
+
+    def test_a_patch_makes_the_file_and_any_trouble_with_it_fetches_the_whole_file(self):
+        address = patch_address(OLDER, GOOD[MIDDLE])
+        whole = BASE + "game/dir/b.dat"
+        patch = zstd_patch(OLDER, GOOD[MIDDLE])
+        other = zstd_patch(OLDER, GOOD[MIDDLE][:-1] + b"!")
+        ok = "no box / 0"
+        # Without manifest keys a patch listed without its SHA-256 is taken
+        # too: its size, and the digest of what it makes, prove it.
+        for name, sha256 in [("patch: applied", True), ("patch: listed without its SHA-256", None)]:
+            requested = self.run_case(name, patched_files(sha256=sha256), expect=ok)
+            self.assertIn(address, requested)
+            self.assertNotIn(whole, requested)
+        # Each ends current through the whole file.
+        cases = [("patch: " + mode, patched_files(), address, mode)
+                 for mode in ("404", "500", "truncate", "chunked_cut", "other_bytes", "stall")]
+        cases += [("patch: a SHA-256 other than the listed one", patched_files(sha256="0" * 64), None, None),
+                  ("patch: a size other than the listed one", patched_files(size=len(patch) + 1), None, None),
+                  ("patch: decodes to other bytes", patched_files(patch=other), None, None),
+                  ("patch: asks for a 3.75 GiB window", patched_files(patch=HUGE_WINDOW_FRAME), None, None)]
+        for name, files, fault_path, mode in cases:
+            with self.subTest(case=name):
+                requested = self.run_case(name, files, fault_path, mode, expect=ok)
+                self.assertIn(address, requested, name)
+                self.assertIn(whole, requested, name)
+                self.assertLess(requested.index(address), requested.index(whole), name)
+
+        # No patch is asked for where none could serve: a copy the player
+        # changed, or no copy at all.
+        files = patched_files(offered_from=OLDER + b"edited")
+        requested = self.run_case("patch: offered from a copy other than the player's", files, expect=ok)
+        self.assertIn(whole, requested)
+        self.assertFalse([p for p in requested if "/patch/" in p], requested)
+
+    @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
+    def test_a_signed_updater_takes_only_patches_the_signature_covers(self):
+        kept = qaltest.sign_manifest(signed_body(), key("first"))
+        heal = signed_files(qaltest.sign_manifest(signed_body(SEQUENCE + 1), key("first")))
+        for name, sha256 in [("signed: patch applied", True), ("signed: a patch listed without SHA-256", None)]:
+            with self.subTest(case=name):
+                requested = self.run_case(name, patched_files(sha256=sha256, signed=True), expect="no box / 0",
+                                          updater=SIGNED_UPDATER, heal_files=heal, kept_manifest=kept,
+                                          manifest_refused=False)
+                used = patch_address(OLDER, GOOD[MIDDLE]) in requested
+                self.assertEqual(used, sha256 is True, requested)
+                self.assertEqual(BASE + "game/dir/b.dat" in requested, not used, requested)
 
     def test_a_trickling_manifest_and_a_huge_one_fail_within_their_bounds(self):
         # The short build bounds the manifest's whole transfer at 12 s, while

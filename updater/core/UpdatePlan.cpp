@@ -15,8 +15,8 @@ bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, con
 
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
-                          const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<ManifestEntry>* pendingEntries, const wchar_t* partialName)
+                          const LocalFileDigest& digestOf, std::deque<const char*>* pending,
+                          std::deque<PendingFile>* pendingFiles, const wchar_t* partialName)
 {
     wchar_t path[kPathCapacity];
     DownloadTarget target;
@@ -37,19 +37,24 @@ PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar
         return PlanOutcome::UnformablePath;
 
     std::deque<const char*> queued;
-    std::deque<ManifestEntry> queuedEntries;
+    std::deque<PendingFile> queuedFiles;
     for (const ManifestEntry& entry : entries) {
         widen(entry.path, path, kPathCapacity);
         FormDestination(target.destination, kPathCapacity, gameDir, path);
-        if (matches(target.destination, entry.expectedDigest))
+        PendingFile file;
+        file.entry = entry;
+        if (!digestOf(target.destination, file.localDigest))
+            file.localDigest[0] = '\0';
+        file.localDigest[kDigestTextCapacity - 1] = '\0';
+        if (file.localDigest[0] && DigestTextMatches(file.localDigest, entry.expectedDigest))
             continue;
         if (!FormDownloadTarget(&target, resourceBase, gameDir, path, partialName))
             return PlanOutcome::UnformablePath;
         queued.push_back(entry.path);
-        queuedEntries.push_back(entry);
+        queuedFiles.push_back(file);
     }
     *pending = std::move(queued);
-    if (pendingEntries)
-        *pendingEntries = std::move(queuedEntries);
+    if (pendingFiles)
+        *pendingFiles = std::move(queuedFiles);
     return PlanOutcome::Ready;
 }

@@ -1,6 +1,7 @@
 // Deciding which manifest entries to fetch, and where each one goes.
 #pragma once
 
+#include "DigestText.h"
 #include "ManifestReader.h"
 #include "UpdateLocations.h"
 
@@ -23,8 +24,17 @@ bool FormDownloadTarget(DownloadTarget* target, const wchar_t* resourceBase, con
 
 // Turns 8-bit manifest text into wide text in a buffer of the given capacity.
 using WidenText = std::function<bool(const char* text, wchar_t* out, size_t capacity)>;
-// Whether the local file already has the expected digest.
-using LocalFileMatches = std::function<bool(const wchar_t* localPath, const char* expectedDigest)>;
+// Digests the local file into hexDigest (kDigestTextCapacity characters,
+// lowercase hexadecimal); false when there is no file to digest.
+using LocalFileDigest = std::function<bool(const wchar_t* localPath, char* hexDigest)>;
+
+// One file the plan queued: its entry, whose digests prove the download, and
+// the digest of the local copy it is to replace (empty when there is none),
+// which decides whether a patch can make the new file from it.
+struct PendingFile {
+    ManifestEntry entry;
+    char localDigest[kDigestTextCapacity] = {};
+};
 
 enum class PlanOutcome {
     Ready,          // pending holds what must be fetched (maybe nothing)
@@ -35,11 +45,10 @@ enum class PlanOutcome {
 
 // Checks every entry's path before looking at any file, then queues, in
 // manifest order, the path text of each entry whose local copy does not
-// match, and (when asked for) the entry itself in step, whose digests prove
-// the download. Nothing is queued unless the outcome is Ready. Each queued
+// match its "ver", and (when asked for) the pending file in step. Nothing is queued unless the outcome is Ready. Each queued
 // target must fit with the partial file name the fetch will write.
 PlanOutcome PlanDownloads(const std::vector<ManifestEntry>& entries, const wchar_t* resourceBase,
                           const wchar_t* gameDir, const WidenText& widen,
-                          const LocalFileMatches& matches, std::deque<const char*>* pending,
-                          std::deque<ManifestEntry>* pendingEntries = nullptr,
+                          const LocalFileDigest& digestOf, std::deque<const char*>* pending,
+                          std::deque<PendingFile>* pendingFiles = nullptr,
                           const wchar_t* partialName = kPartialDownloadName);
