@@ -145,6 +145,10 @@ bool AddPatches(const std::vector<TreeListing>& olderTrees, const std::vector<Li
             olderByPath[t][ManifestFormOf(file.path)] = &file;
     }
     std::string error;
+    if (!MakeDirectory(patchDir, &error)) {
+        Say("cannot create " + patchDir + ": " + error);
+        return false;
+    }
     for (size_t i = 0; i < files.size(); ++i) {
         const ListedFile& file = files[i];
         ManifestLine& line = (*lines)[i];

@@ -415,6 +415,18 @@ bool WriteNewFile(const std::string& path, const std::string& content, bool owne
     return true;
 }
 
+bool MakeDirectory(const std::string& path, std::string* error)
+{
+    if (mkdir(path.c_str(), 0777) == 0)
+        return true;
+    int failure = errno;
+    struct stat status;
+    if (failure == EEXIST && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return true;
+    *error = failure == EEXIST ? "not a directory" : std::strerror(failure);
+    return false;
+}
+
 void RemoveFile(const std::string& path)
 {
     unlink(path.c_str());

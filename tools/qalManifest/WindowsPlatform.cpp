@@ -486,6 +486,20 @@ bool WriteNewFile(const std::string& path, const std::string& content, bool owne
     return true;
 }
 
+bool MakeDirectory(const std::string& path, std::string* error)
+{
+    std::wstring wide = ExtendedPath(Wide(path));
+    if (CreateDirectoryW(wide.c_str(), nullptr))
+        return true;
+    DWORD failure = GetLastError();
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (failure == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    *error = failure == ERROR_ALREADY_EXISTS ? "not a directory" : SystemErrorText(failure);
+    return false;
+}
+
 void RemoveFile(const std::string& path)
 {
     DeleteFileW(ExtendedPath(Wide(path)).c_str());

@@ -32,5 +32,9 @@ bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* conten
 // false nothing is left at path.
 bool WriteNewFile(const std::string& path, const std::string& content, bool ownerOnly, std::string* error);
 
+// Makes the directory at path unless it is one already (its parent must
+// exist); false with the reason otherwise.
+bool MakeDirectory(const std::string& path, std::string* error);
+
 // Removes a file this run created.
 void RemoveFile(const std::string& path);
