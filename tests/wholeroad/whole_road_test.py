@@ -88,6 +88,7 @@ class WholeRoad(qaltest.unittest.TestCase):
         with qaltest.ResourceServer(port=PORT, root=self.served, files=self.pages) as server:
             line = qaltest.quote_arg(qaltest.win_path(os.path.join(self.install, "qalLogin.exe")))
             report = qaltest.run_exact(line, cwd=self.cwd, timeout_ms=180000, follow=["qalUpdate.exe"])
+        self.bytes_sent = server.bytes_sent
         return report, server.paths_requested()
 
     def client_command_line(self):
@@ -137,6 +138,37 @@ class WholeRoad(qaltest.unittest.TestCase):
         self.assertEqual(updaters[0]["exit_code"], 0)
         self.assertEqual(updaters[0]["windows"], [])
         self.assertIsNotNone(self.client_command_line())
+
+        # The operator publishes a release that changes a little of the big
+        # file, with patches from the version players have: theirs is made
+        # from its patch, and the server sends little more than that.
+        game = os.path.join(self.served, BASE.strip("/"), "game")
+        older = os.path.join(os.path.dirname(self.served), "1.0.3")
+        shutil.copytree(game, older)
+        town = bytearray(self.tree["data\\maps\\town.dat"])
+        town[150000:151000] = os.urandom(1000)
+        self.tree["data\\maps\\town.dat"] = bytes(town)
+        self.tree["readme.txt"] = b"Orvane 1.0.4\n"
+        for path in ("data\\maps\\town.dat", "readme.txt"):
+            write(os.path.join(game, *path.split("\\")), self.tree[path])
+        made = qaltest.run_windows(MANIFEST_TOOL, "build", qaltest.win_path(game), "--version", "1.0.4",
+                                   "--patch-from", qaltest.win_path(older),
+                                   "--patch-dir", qaltest.win_path(os.path.join(self.served, BASE.strip("/"), "patch")),
+                                   "-o", qaltest.win_path(os.path.join(self.served, BASE.strip("/"), "qupdater.xml")),
+                                   timeout=300)
+        self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+        report, requested = self.start_launcher()
+        self.assertEqual(report["exit_code"], 0)
+        self.assertEqual(report["followed"][0]["exit_code"], 0)
+        with open(os.path.join(older, "data", "maps", "town.dat"), "rb") as f:
+            was = f.read()
+        patch = BASE + "patch/%s-%s.zst" % (hashlib.md5(was).hexdigest().upper(),
+                                            hashlib.md5(town).hexdigest().upper())
+        self.assertEqual(requested, [LOGIN_PAGE, BASE + "qupdater.xml", patch, BASE + "game/readme.txt"])
+        for path, data in self.tree.items():
+            with open(os.path.join(self.install, "game", *path.split("\\")), "rb") as f:
+                self.assertTrue(f.read() == data, path)
+        self.assertLess(self.bytes_sent, 20000)
 
 
 if __name__ == "__main__":
