@@ -247,11 +247,13 @@ class FaultMatrix(qaltest.unittest.TestCase):
         print("\n".join(lines))
 
     def run_case(self, name, files, fault_path=None, mode=None, expect=FAILED, no_server=False,
-                 updater=None, heal_files=None, kept_manifest=None, manifest_refused=True):
+                 updater=None, heal_files=None, kept_manifest=None, manifest_refused=True, prepare=None):
         # A silent server is given up on after a few seconds, not 60.
         if updater is None:
             updater = SHORT_STALL_UPDATER if mode == "stall" else UPDATER
         install = Installation(name, updater, kept_manifest)
+        if prepare:
+            prepare(install)
         before = install.snapshot_outside()
         if no_server:
             report = install.run()
@@ -363,10 +365,15 @@ class FaultMatrix(qaltest.unittest.TestCase):
 
         # No patch is asked for where none could serve: a copy the player
         # changed, or no copy at all.
-        files = patched_files(offered_from=OLDER + b"edited")
-        requested = self.run_case("patch: offered from a copy other than the player's", files, expect=ok)
-        self.assertIn(whole, requested)
-        self.assertFalse([p for p in requested if "/patch/" in p], requested)
+        def remove_copy(install):
+            os.remove(os.path.join(install.dir, "game", *MIDDLE.split("\\")))
+        for name, files, prepare in [
+                ("patch: offered from a copy other than the player's",
+                 patched_files(offered_from=OLDER + b"edited"), None),
+                ("patch: offered, and the player has no copy", patched_files(), remove_copy)]:
+            requested = self.run_case(name, files, expect=ok, prepare=prepare)
+            self.assertIn(whole, requested)
+            self.assertFalse([p for p in requested if "/patch/" in p], requested)
 
     @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
     def test_a_signed_updater_takes_only_patches_the_signature_covers(self):
