@@ -14,6 +14,9 @@ const IID IID_IAxWinHostWindow = {0xB6EA2050, 0x048A, 0x11D1, {0x82, 0xB9, 0x00,
 namespace {
 
 UINT getHostMessage;
+
+// CGID_DocHostCommandHandler, which the MinGW import libraries do not define.
+const GUID kDocHostCommandGroup = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
 UINT getControlMessage;
 
 // The site of one hosted control: everything the control asks of its
@@ -23,6 +26,7 @@ class AxHostSite final : public IOleClientSite,
                          public IOleInPlaceSite,
                          public IOleInPlaceFrame,
                          public IDocHostUIHandler,
+                         public IOleCommandTarget,
                          public IAxWinHostWindow {
 public:
     explicit AxHostSite(HWND window) : window(window) {}
@@ -72,6 +76,8 @@ public:
             *object = static_cast<IOleInPlaceFrame*>(this);
         else if (IsEqualIID(riid, IID_IDocHostUIHandler))
             *object = static_cast<IDocHostUIHandler*>(this);
+        else if (IsEqualIID(riid, IID_IOleCommandTarget))
+            *object = static_cast<IOleCommandTarget*>(this);
         else if (IsEqualIID(riid, IID_IAxWinHostWindow))
             *object = static_cast<IAxWinHostWindow*>(this);
         else {
@@ -166,6 +172,36 @@ public:
     HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+    // IOleCommandTarget: before it shows a page's script error the HTML
+    // engine asks its container. The player gets no dialog in front of the
+    // login page, on every error, and the page's scripts go on running.
+    // Every other command is left to the engine, as when the site had no
+    // command target.
+    HRESULT STDMETHODCALLTYPE QueryStatus(const GUID* group, ULONG count, OLECMD* commands, OLECMDTEXT*) override
+    {
+        if (group == nullptr || !IsEqualGUID(*group, kDocHostCommandGroup))
+            return OLECMDERR_E_UNKNOWNGROUP;
+        if (commands == nullptr)
+            return E_POINTER;
+        for (ULONG i = 0; i < count; ++i)
+            commands[i].cmdf = commands[i].cmdID == OLECMDID_SHOWSCRIPTERROR ? OLECMDF_SUPPORTED | OLECMDF_ENABLED : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) override
+    {
+        if (group == nullptr || !IsEqualGUID(*group, kDocHostCommandGroup))
+            return OLECMDERR_E_UNKNOWNGROUP;
+        if (command != OLECMDID_SHOWSCRIPTERROR)
+            return OLECMDERR_E_NOTSUPPORTED;
+        // True: go on running the page's scripts.
+        if (out != nullptr) {
+            VariantClear(out);
+            out->vt = VT_BOOL;
+            out->boolVal = VARIANT_TRUE;
+        }
+        return S_OK;
+    }
 
     // IDocHostUIHandler: the page shows neither the browser's context menu
     // nor its sunken 3-D border.

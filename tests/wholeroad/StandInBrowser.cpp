@@ -11,9 +11,14 @@
 // (dispatch id 250) into whatever listener was attached, and fetching the
 // address only when the listener did not cancel. It draws the page's heading
 // and the link's text, so a screenshot shows what the player would follow.
+// A page with <meta name="script-error-report" content="FILE"> has a script
+// error: the stand-in asks its container whether to show it, as the HTML
+// engine does, and writes what the container answered into FILE (a Windows
+// path) for the test.
 #include <windows.h>
 #include <exdisp.h>
 #include <exdispid.h>
+#include <mshtmhst.h>
 #include <ocidl.h>
 #include <oleidl.h>
 #include <olectl.h>
@@ -32,6 +37,9 @@ const UINT kLoadMessage = WM_APP + 1;
 const UINT_PTR kFollowLinkTimer = 1;
 
 HINSTANCE moduleInstance;
+
+// CGID_DocHostCommandHandler, which the MinGW import libraries do not define.
+const GUID kDocHostCommandGroup = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
 
 std::wstring Widen(const std::string& text)
 {
@@ -66,6 +74,7 @@ struct PageSummary {
     std::wstring link;
     std::wstring linkText;
     bool followOnClick = false;
+    std::wstring scriptErrorReport;
 };
 
 std::string TextBetween(const std::string& page, size_t from, const char* open, const char* close)
@@ -82,6 +91,9 @@ PageSummary Summarise(const std::string& page)
 {
     PageSummary summary;
     summary.heading = Widen(TextBetween(page, 0, "<h1>", "</h1>"));
+    size_t report = page.find("<meta name=\"script-error-report\"");
+    if (report != std::string::npos)
+        summary.scriptErrorReport = Widen(TextBetween(page, report, "content=\"", "\""));
     size_t element = page.find("id=\"enter\"");
     if (element == std::string::npos)
         return summary;
@@ -464,6 +476,8 @@ private:
         AddRef();
         if (!BeforeNavigate(address)) {
             page = Summarise(FetchPage(address));
+            if (!page.scriptErrorReport.empty())
+                ReportScriptError(page.scriptErrorReport);
             if (window) {
                 InvalidateRect(window, nullptr, TRUE);
                 if (!page.link.empty() && !page.followOnClick)
@@ -471,6 +485,40 @@ private:
             }
         }
         Release();
+    }
+
+    // Asks the container as the engine does on a script error, and once more
+    // with another command of the same group, and reports both answers: the
+    // result, and the variant the first one gave back.
+    void ReportScriptError(const std::wstring& reportPath)
+    {
+        HRESULT asked = E_NOINTERFACE;
+        HRESULT other = E_NOINTERFACE;
+        VARIANT out;
+        VariantInit(&out);
+        IOleCommandTarget* target = nullptr;
+        if (clientSite && SUCCEEDED(clientSite->QueryInterface(IID_IOleCommandTarget,
+                                                               reinterpret_cast<void**>(&target)))) {
+            // The engine passes its document; this stand-in is all there is.
+            VARIANT in;
+            VariantInit(&in);
+            in.vt = VT_UNKNOWN;
+            in.punkVal = static_cast<IWebBrowser2*>(this);
+            asked = target->Exec(&kDocHostCommandGroup, OLECMDID_SHOWSCRIPTERROR, OLECMDEXECOPT_DODEFAULT,
+                                 &in, &out);
+            other = target->Exec(&kDocHostCommandGroup, OLECMDID_SHOWFIND, OLECMDEXECOPT_DODEFAULT, nullptr,
+                                 nullptr);
+            target->Release();
+        }
+        // Written to a file rather than fetched: under Wine a second fetch
+        // from within this message failed before reaching the server.
+        if (FILE* record = _wfopen(reportPath.c_str(), L"w")) {
+            std::fprintf(record, "answer=%08lx vt=%u value=%d other=%08lx\n", static_cast<unsigned long>(asked),
+                         unsigned(out.vt), out.vt == VT_BOOL ? int(out.boolVal) : 0,
+                         static_cast<unsigned long>(other));
+            std::fclose(record);
+        }
+        VariantClear(&out);
     }
 
     void Paint(HWND target)

@@ -170,6 +170,24 @@ class WholeRoad(qaltest.unittest.TestCase):
                 self.assertTrue(f.read() == data, path)
         self.assertLess(self.bytes_sent, 20000)
 
+    def test_a_script_error_on_the_login_page_opens_no_dialog_and_its_scripts_go_on(self):
+        # The stand-in asks the launcher's site as the HTML engine does on a
+        # script error, and writes the answer into this file.
+        record = os.path.join(self.cwd, "script-error.txt")
+        page = ('<html><head><meta name="script-error-report" content="%s"></head><body>'
+                '<script>notDefinedAnywhere();</script><a id="enter" href="%s">进入游戏</a></body></html>'
+                % (qaltest.win_path(record), ENTRY.replace("&", "&amp;")))
+        self.pages[LOGIN_PAGE] = page.encode("utf-8")
+        report, requested = self.start_launcher()
+        with open(record) as f:
+            answer = f.read()
+        # Shown: no (S_OK, and VARIANT_TRUE: go on running the page's
+        # scripts); another command of the group is left to the engine
+        # (OLECMDERR_E_NOTSUPPORTED), as when the site had no command target.
+        self.assertEqual(answer, "answer=00000000 vt=11 value=-1 other=80040100\n")
+        self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
+        self.assertEqual(report["followed"][0]["exit_code"], 0)
+        self.assertIn(BASE + "qupdater.xml", requested)
 
 if __name__ == "__main__":
     qaltest.main()
