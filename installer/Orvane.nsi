@@ -24,6 +24,10 @@ AllowSkipFiles off
 !define PRODUCT "Orvane"
 !define PUBLISHER "Orvane"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvane"
+; Without it the system's HTML engine shows the login page in the launcher in
+; its old compatibility mode (IE7 standards); 11001 is its current standards
+; mode. Per user, under the program's name.
+!define BROWSER_EMULATION_KEY "Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -60,9 +64,54 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
 
 LangString CannotWrite ${LANG_ENGLISH} "Orvane cannot be installed into $INSTDIR: the directory cannot be written."
 LangString CannotWrite ${LANG_SIMPCHINESE} "无法安装到 $INSTDIR：该目录不可写入。"
+LangString CannotCreate ${LANG_ENGLISH} "Orvane cannot be installed into $0: the directory cannot be created."
+LangString CannotCreate ${LANG_SIMPCHINESE} "无法安装到 $0：无法创建该目录。"
+
+; The directory the command line asks for with /D= (always its last
+; parameter), or "". NSIS takes /D= out of $CMDLINE, so the process's own
+; command line is read.
+Function RequestedDirectory
+  Push $R1
+  Push $R2
+  Push $R3
+  System::Call 'kernel32::GetCommandLineW() w .R1'
+  StrCpy $R0 ""
+  StrCpy $R2 0
+  ${Do}
+    StrCpy $R3 $R1 4 $R2
+    ${If} $R3 == ""
+      ${Break}
+    ${EndIf}
+    ${If} $R3 S== " /D="
+      IntOp $R2 $R2 + 4
+      StrCpy $R0 $R1 "" $R2
+      ${Break}
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+  ${Loop}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
 
 Function .onInit
   SetShellVarContext current
+  ; A /D= directory NSIS finds unusable (on a drive that is not there, say)
+  ; is replaced by the default before this runs: a silent install would go
+  ; where it was not asked to. It fails instead, having installed nothing.
+  ${If} ${Silent}
+    Push $R0
+    Call RequestedDirectory
+    StrCpy $0 $R0
+    Pop $R0
+    ${If} $0 != ""
+    ${AndIf} $0 != $INSTDIR
+    ${AndIf} $0 != "$INSTDIR\"
+      MessageBox MB_ICONSTOP "$(CannotCreate)" /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
@@ -101,6 +150,7 @@ Section "Orvane" Main
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKCU "${BROWSER_EMULATION_KEY}" "qalLogin.exe" 11001
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -178,4 +228,6 @@ Section "Uninstall"
   RMDir "$SMPROGRAMS\${PRODUCT}"
   Delete "$DESKTOP\${PRODUCT}.lnk"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; That one value only: other programs list themselves in the same key.
+  DeleteRegValue HKCU "${BROWSER_EMULATION_KEY}" "qalLogin.exe"
 SectionEnd

@@ -20,6 +20,7 @@ KEY_DIR = os.environ["QAL_TEST_KEY_DIR"]
 BASE = "/qal_lianyun/micro/"
 USER = os.environ.get("USER") or "root"
 KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane"
+FEATURE_KEY = "HKCU\\Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION"
 UTF8 = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
 
 
@@ -106,11 +107,11 @@ class InstallerCycle(qaltest.unittest.TestCase):
             files.update(os.path.join(rel, n) for n in names + [x for x in dirs if not os.listdir(os.path.join(d, x))])
         return files
 
-    def registry(self):
+    def registry(self, key=KEY):
         export = os.path.join(self.work, "uninstall.reg")
         if os.path.exists(export):
             os.remove(export)
-        result = self.wine("reg", "export", KEY, qaltest.win_path(export), "/y")
+        result = self.wine("reg", "export", key, qaltest.win_path(export), "/y")
         if result.returncode != 0 or not os.path.exists(export):
             return None
         with open(export, "rb") as f:
@@ -157,6 +158,16 @@ class InstallerCycle(qaltest.unittest.TestCase):
         self.assertEqual(self.snapshot(), before)
         self.assertEqual(os.listdir(os.path.dirname(occupied)), ["qalLogin.exe"])
         shutil.rmtree(os.path.dirname(os.path.dirname(occupied)))
+        # One that cannot be made at all (NSIS would fall back to the
+        # default directory): an error too, and nothing installed anywhere.
+        failed = self.wine(setup, "/S", "/D=Q:\\nowhere\\Orvane")
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertIsNone(self.registry())
+        self.assertEqual(self.snapshot(), before)
+
+        # Another program listed for the same engine mode keeps its value.
+        self.assertEqual(self.wine("reg", "add", FEATURE_KEY, "/v", "other.exe", "/t", "REG_DWORD", "/d", "11000",
+                                   "/f").returncode, 0)
 
         # Into a directory with Chinese characters, then out again.
         chinese = os.path.join(self.users, "..", "..", "游戏", "奥凡")
@@ -191,6 +202,10 @@ class InstallerCycle(qaltest.unittest.TestCase):
                      '"UninstallString"="\\"%s\\\\Uninstall.exe\\""' % windows_dir,
                      '"QuietUninstallString"="\\"%s\\\\Uninstall.exe\\" /S"' % windows_dir, '"EstimatedSize"=dword:'):
             self.assertIn(line.lower(), values.lower())
+        # The login page in the engine's current standards mode.
+        features = self.registry(FEATURE_KEY).lower()
+        self.assertIn('"qallogin.exe"=dword:00002af9', features)
+        self.assertIn('"other.exe"=dword:00002af8', features)
 
         # The installed updater brings the game and starts its micro-client.
         with open(STUB, "rb") as f:
@@ -233,6 +248,9 @@ class InstallerCycle(qaltest.unittest.TestCase):
 
         self.uninstall("C:\\users\\%s\\AppData\\Local\\Programs\\Orvane" % USER, install)
         self.assertIsNone(self.registry())
+        features = self.registry(FEATURE_KEY).lower()
+        self.assertNotIn("qallogin.exe", features)
+        self.assertIn('"other.exe"=dword:00002af8', features)
         self.assertEqual(sorted(os.listdir(install)), ["我的截图.png"])
         self.assertTrue(os.path.exists(beside))
         left = self.snapshot() - before
