@@ -13,7 +13,6 @@ The installation must end byte for byte current every time.
   /usr/bin/python3 bench/patch_bench.py [--archive-mib 256] [--mbit 20]
 (after scripts/test-all.sh; about 6 minutes, most of it the whole-file runs)"""
 import argparse
-import hashlib
 import os
 import random
 import shutil
@@ -22,6 +21,8 @@ import sys
 import tempfile
 import threading
 import time
+
+from process_memory import status_kib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BASE = "/qal_lianyun/micro/"
@@ -52,22 +53,11 @@ def write_tree(directory, files):
 
 
 def peak_kib(name, stop, peaks):
-    """VmHWM of every process whose command line names the updater, until
-    stop is set; the largest seen goes into peaks."""
+    """The updater's VmHWM, sampled until stop is set, into peaks."""
     while not stop.is_set():
-        for pid in os.listdir("/proc"):
-            if not pid.isdigit():
-                continue
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    if name.encode() not in f.read():
-                        continue
-                with open("/proc/%s/status" % pid) as f:
-                    for line in f:
-                        if line.startswith("VmHWM:"):
-                            peaks.append(int(line.split()[1]))
-            except OSError:
-                continue
+        kib = status_kib(name, "VmHWM")
+        if kib:
+            peaks.append(kib)
         time.sleep(0.1)
 
 

@@ -12,26 +12,14 @@ import shutil
 import threading
 import time
 
+from process_memory import status_kib
 from wine_bench import BASE, PORT, TREE_DIR, qaltest
 CURRENT, FETCHED = 18000, 2000
 
 
 def resident_kib(name="qalUpdate.exe"):
     """VmRSS of the Wine process running the updater, or None."""
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if name.encode() not in f.read():
-                    continue
-            with open("/proc/%s/status" % pid) as f:
-                for line in f:
-                    if line.startswith("VmRSS:"):
-                        return int(line.split()[1])
-        except OSError:
-            continue
-    return None
+    return status_kib(name, "VmRSS")
 
 
 def main():
