@@ -416,6 +416,12 @@ int Run(int argc, wchar_t** argv)
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
     std::string report = "{";
+    // Tells the caller that Wine did start this driver: a run that never got
+    // here observed nothing and may be started again.
+    if (!reportPath.empty()) {
+        if (FILE* started = _wfopen((reportPath + L".started").c_str(), L"wb"))
+            std::fclose(started);
+    }
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
         std::fprintf(stderr, "qal_test_driver: cannot start program (error %lu)\n", GetLastError());

@@ -16,6 +16,7 @@ import socketserver
 import ssl
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -123,8 +124,15 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
     if box_delay_ms is not None:
         args += ["--box-delay", str(box_delay_ms)]
     result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
+    if result.returncode != 0 and not os.path.exists(report + ".started"):
+        # Wine did not start the driver, so the program never ran: once more.
+        sys.stderr.write("qal_test_driver did not start (%d): %s%s; starting it again\n" % (
+            result.returncode, result.stdout.decode(errors="replace"), result.stderr.decode(errors="replace")))
+        time.sleep(1)
+        result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
     if result.returncode != 0 or not os.path.exists(report):
-        raise RuntimeError("qal_test_driver failed (%d): %s" % (result.returncode, result.stderr.decode(errors="replace")))
+        raise RuntimeError("qal_test_driver failed (%d): %s%s" % (result.returncode, result.stdout.decode(errors="replace"),
+                                                                 result.stderr.decode(errors="replace")))
     with open(report, encoding="utf-8") as f:
         data = json.load(f)
     shutil.rmtree(work, ignore_errors=True)
