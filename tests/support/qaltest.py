@@ -123,16 +123,18 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
         args += ["--follow", name]
     if box_delay_ms is not None:
         args += ["--box-delay", str(box_delay_ms)]
-    result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
+    def start():
+        result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
+        # wine-run.sh passes on what Wine printed as standard output.
+        return result, (result.stdout + result.stderr).decode(errors="replace")
+    result, printed = start()
     if result.returncode != 0 and not os.path.exists(report + ".started"):
         # Wine did not start the driver, so the program never ran: once more.
-        sys.stderr.write("qal_test_driver did not start (%d): %s%s; starting it again\n" % (
-            result.returncode, result.stdout.decode(errors="replace"), result.stderr.decode(errors="replace")))
+        sys.stderr.write("qal_test_driver did not start (%d): %s; starting it again\n" % (result.returncode, printed))
         time.sleep(1)
-        result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
+        result, printed = start()
     if result.returncode != 0 or not os.path.exists(report):
-        raise RuntimeError("qal_test_driver failed (%d): %s%s" % (result.returncode, result.stdout.decode(errors="replace"),
-                                                                 result.stderr.decode(errors="replace")))
+        raise RuntimeError("qal_test_driver failed (%d): %s" % (result.returncode, printed))
     with open(report, encoding="utf-8") as f:
         data = json.load(f)
     shutil.rmtree(work, ignore_errors=True)
