@@ -10,6 +10,8 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.environ["QAL_SOURCE_DIR"], "tests", "support"))
 import qaltest  # noqa: E402
@@ -34,8 +36,20 @@ def register_stand_in_browser():
     for args in (["reg", "add", server, "/ve", "/d", qaltest.win_path(STAND_IN), "/f", view],
                  ["reg", "add", server, "/v", "ThreadingModel", "/d", "Apartment", "/f", view],
                  ["reg", "add", "HKCR\\shell.Explorer.2\\CLSID", "/ve", "/d", STAND_IN_CLSID, "/f", view]):
-        subprocess.run(["wine", *args], env=env, check=True, timeout=120,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Each is the same with /f whether it ran before or not, so a run
+        # that fails is tried once more, and what it printed is shown. The
+        # output goes to a file: Wine's services, started by the first
+        # program, would hold a pipe open.
+        for attempt in (1, 2):
+            with tempfile.TemporaryFile() as out:
+                run = subprocess.run(["wine", *args], env=env, timeout=120, stdout=out, stderr=out)
+                out.seek(0)
+                printed = out.read().decode(errors="replace")
+            if run.returncode == 0:
+                break
+            sys.stderr.write("wine %s: exit %d: %s\n" % (" ".join(args), run.returncode, printed))
+            time.sleep(1)
+        run.check_returncode()
 
 
 def write(path, data):
