@@ -66,13 +66,20 @@ qal_ensure_display() {
 # Creates the Wine prefix of the build tree on first use: boots it, maps the
 # Chinese font family names the programs ask for to a font Debian ships, and
 # has a crashing program end instead of waiting in Wine's debugger. Also puts
-# the prepared Wine on PATH (qal_use_wine).
+# the prepared Wine on PATH (qal_use_wine). A prefix made by another Wine is
+# made again: its system files may be links to that Wine's, which only
+# wineboot updating a prefix for a new Wine would write into.
 qal_ensure_prefix() {
   local build=$1 scripts=$2
   qal_use_wine "$scripts" || return 1
   mkdir -p "$WINEPREFIX"
   exec 9>"$WINEPREFIX.lock"
   flock 9
+  if [ -f "$WINEPREFIX/.qal-ready" ] && [ "$(cat "$WINEPREFIX/.qal-ready")" != "$QAL_WINE_DIR" ]; then
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/.qal-ready" ]; then
     wineboot -i >/dev/null 2>&1 || true
     wine regedit /S "$(winepath_of "$scripts/wine-prefix.reg")" >/dev/null 2>&1
@@ -84,7 +91,9 @@ qal_ensure_prefix() {
       echo "wine-env: $WINEPREFIX has no 32-bit system directory; Wine at $QAL_WINE_DIR did not set it up" >&2
       return 1
     fi
-    touch "$WINEPREFIX/.qal-ready"
+    # Its system files become links to Wine's own: a gigabyte a prefix less.
+    python3 "$scripts/link-wine-files.py" "$WINEPREFIX" "$QAL_WINE_DIR" >/dev/null || true
+    printf '%s' "$QAL_WINE_DIR" >"$WINEPREFIX/.qal-ready"
   fi
   # A Wine server that shuts down once its last program has been gone for
   # three seconds races with the next program starting: tests start programs

@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Turns the copies of Wine's own DLLs and programs in a freshly booted Wine
+prefix into hard links to Wine's files.
+
+Usage: link-wine-files.py PREFIX WINE_DIR
+
+Booting copies them into the prefix's system directories (and its side-by-side
+store): over a gigabyte a prefix, and a build tree's tests make several. Only a
+copy still byte for byte Wine's file is linked. Where the two lie on different
+file systems, or the system refuses a link to a file this user does not own
+(fs.protected_hardlinks), the copy stays. Prints how many bytes it freed.
+"""
+
+import filecmp
+import os
+import sys
+
+# (directory of Wine's files under WINE_DIR/usr/lib, prefix directories
+# holding copies of them; a name ending in "_" is a prefix of directory names)
+KINDS = (
+    ("x86_64-linux-gnu/wine/x86_64-windows", ("system32", "winsxs/amd64_")),
+    ("i386-linux-gnu/wine/i386-windows", ("syswow64", "winsxs/x86_")),
+)
+
+
+def copies(windows, places):
+    for place in places:
+        parent, _, start = place.rpartition("/")
+        if start.endswith("_"):
+            roots = [os.path.join(windows, parent, d) for d in sorted(os.listdir(os.path.join(windows, parent)))
+                     if d.startswith(start)]
+        else:
+            roots = [os.path.join(windows, place)]
+        for root in roots:
+            for here, _, files in os.walk(root):
+                for name in files:
+                    yield os.path.join(here, name)
+
+
+def link_prefix(prefix, wine_dir):
+    windows = os.path.join(prefix, "drive_c", "windows")
+    freed = 0
+    for source_dir, places in KINDS:
+        source_dir = os.path.realpath(os.path.join(wine_dir, "usr", "lib", source_dir))
+        if not os.path.isdir(source_dir):
+            continue
+        for path in copies(windows, places):
+            source = os.path.join(source_dir, os.path.basename(path))
+            try:
+                info = os.lstat(path)
+                if (info.st_nlink != 1 or not os.path.isfile(source)
+                        or not filecmp.cmp(path, source, shallow=False)):
+                    continue
+                temporary = path + ".qal-link"
+                os.link(source, temporary)
+            except OSError:
+                continue
+            os.replace(temporary, path)
+            freed += info.st_size
+    return freed
+
+
+def main(argv):
+    if len(argv) == 2 and argv[1] in ("-h", "--help"):
+        print(__doc__.strip())
+        return 0
+    if len(argv) != 3:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    print(link_prefix(argv[1], argv[2]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
