@@ -38,11 +38,17 @@ def win_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+_made_dirs = []
+
+
 def make_temp_dir(prefix="case-"):
-    """A fresh directory inside the build tree (so Wine sees it at a stable path)."""
+    """A fresh directory inside the build tree (so Wine sees it at a stable path).
+    main() removes it once every test of the run has passed."""
     root = build_path("test-tmp")
     os.makedirs(root, exist_ok=True)
-    return tempfile.mkdtemp(prefix=prefix, dir=root)
+    made = tempfile.mkdtemp(prefix=prefix, dir=root)
+    _made_dirs.append(made)
+    return made
 
 
 def wine_prefix():
@@ -499,4 +505,11 @@ class ResourceServer:
 
 
 def main():
-    unittest.main(verbosity=2)
+    """Runs the module's tests. A run that passes removes the directories it
+    made (a fault matrix leaves hundreds of megabytes); a failing one keeps
+    them to be looked at."""
+    result = unittest.main(verbosity=2, exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    for made in _made_dirs:
+        shutil.rmtree(made, ignore_errors=True)
