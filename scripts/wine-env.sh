@@ -81,19 +81,23 @@ qal_ensure_prefix() {
     mkdir -p "$WINEPREFIX"
   fi
   if [ ! -f "$WINEPREFIX/.qal-ready" ]; then
+    # Until its files are linked a booting prefix holds 1.3 GB: one boots at
+    # a time on this machine, so tests starting together do not fill a disk.
+    exec 7>>"$QAL_WINE_DIR.boot-lock" && flock 7
     wineboot -i >/dev/null 2>&1 || true
     wine regedit /S "$(winepath_of "$scripts/wine-prefix.reg")" >/dev/null 2>&1
     wineserver -w
     # Booted without its 32-bit half, a prefix starts no 32-bit program
     # ("could not load kernel32.dll").
     if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-      flock -u 9; exec 9>&-
+      exec 7>&-; flock -u 9; exec 9>&-
       echo "wine-env: $WINEPREFIX has no 32-bit system directory; Wine at $QAL_WINE_DIR did not set it up" >&2
       return 1
     fi
     # Its system files become links to Wine's own: a gigabyte a prefix less.
     python3 "$scripts/link-wine-files.py" "$WINEPREFIX" "$QAL_WINE_DIR" >/dev/null || true
     printf '%s' "$QAL_WINE_DIR" >"$WINEPREFIX/.qal-ready"
+    exec 7>&-
   fi
   # A Wine server that shuts down once its last program has been gone for
   # three seconds races with the next program starting: tests start programs
