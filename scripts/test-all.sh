@@ -17,6 +17,13 @@ fi
 QAL_WINE_DIR=$(bash "$root/scripts/setup-wine32.sh")
 export QAL_WINE_DIR
 
+# A disk that fills mid-run fails tests far from the cause: say so first.
+mkdir -p "$build"
+free_mb=$(df -Pm "$build" | awk 'NR == 2 { print $4 }')
+if [ -n "$free_mb" ] && [ "$free_mb" -lt 3000 ]; then
+  echo "test-all: only $free_mb MB free under $build; a whole run needs about 2.5 GB at its peak" >&2
+fi
+
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL_WINE_DIR="$QAL_WINE_DIR"
 cmake --build "$build"
 
