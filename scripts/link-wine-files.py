@@ -8,7 +8,9 @@ Booting copies them into the prefix's system directories (and its side-by-side
 store): over a gigabyte a prefix, and a build tree's tests make several. Only a
 copy still byte for byte Wine's file is linked. Where the two lie on different
 file systems, or the system refuses a link to a file this user does not own
-(fs.protected_hardlinks), the copy stays. Prints how many bytes it freed.
+(fs.protected_hardlinks), the copy is linked instead to the one kept in
+"wine-files" beside PREFIX (the first prefix's copy is kept there). Prints how
+many bytes it freed.
 """
 
 import filecmp
@@ -37,26 +39,51 @@ def copies(windows, places):
                     yield os.path.join(here, name)
 
 
+def replace_with_link(kept, path):
+    """Replaces PATH, whole, by a hard link to KEPT; False when the system refuses the link."""
+    temporary = path + ".qal-link"
+    try:
+        os.link(kept, temporary)
+    except OSError:
+        return False
+    os.replace(temporary, path)
+    return True
+
+
+def link_to_pool(path, kept):
+    """Where Wine's file cannot be linked, the first prefix's copy is kept in
+    the pool beside the prefixes, and the later ones link to it."""
+    if not os.path.exists(kept):
+        os.makedirs(os.path.dirname(kept), exist_ok=True)
+        try:
+            os.link(path, kept)
+        except OSError:
+            pass
+        return False
+    return filecmp.cmp(path, kept, shallow=False) and replace_with_link(kept, path)
+
+
 def link_prefix(prefix, wine_dir):
     windows = os.path.join(prefix, "drive_c", "windows")
+    pool = os.path.join(os.path.dirname(os.path.abspath(prefix)), "wine-files")
     freed = 0
     for source_dir, places in KINDS:
         source_dir = os.path.realpath(os.path.join(wine_dir, "usr", "lib", source_dir))
         if not os.path.isdir(source_dir):
             continue
         for path in copies(windows, places):
-            source = os.path.join(source_dir, os.path.basename(path))
+            name = os.path.basename(path)
+            source = os.path.join(source_dir, name)
             try:
                 info = os.lstat(path)
                 if (info.st_nlink != 1 or not os.path.isfile(source)
                         or not filecmp.cmp(path, source, shallow=False)):
                     continue
-                temporary = path + ".qal-link"
-                os.link(source, temporary)
+                if (replace_with_link(source, path)
+                        or link_to_pool(path, os.path.join(pool, os.path.basename(source_dir), name))):
+                    freed += info.st_size
             except OSError:
                 continue
-            os.replace(temporary, path)
-            freed += info.st_size
     return freed
 
 
