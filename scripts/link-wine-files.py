@@ -14,26 +14,21 @@ many bytes it freed.
 """
 
 import filecmp
+import glob
 import os
 import sys
 
-# (directory of Wine's files under WINE_DIR/usr/lib, prefix directories
-# holding copies of them; a name ending in "_" is a prefix of directory names)
+# (directory of Wine's files under WINE_DIR/usr/lib, patterns of the prefix
+# directories holding copies of them)
 KINDS = (
-    ("x86_64-linux-gnu/wine/x86_64-windows", ("system32", "winsxs/amd64_")),
-    ("i386-linux-gnu/wine/i386-windows", ("syswow64", "winsxs/x86_")),
+    ("x86_64-linux-gnu/wine/x86_64-windows", ("system32", "winsxs/amd64_*")),
+    ("i386-linux-gnu/wine/i386-windows", ("syswow64", "winsxs/x86_*")),
 )
 
 
 def copies(windows, places):
     for place in places:
-        parent, _, start = place.rpartition("/")
-        if start.endswith("_"):
-            roots = [os.path.join(windows, parent, d) for d in sorted(os.listdir(os.path.join(windows, parent)))
-                     if d.startswith(start)]
-        else:
-            roots = [os.path.join(windows, place)]
-        for root in roots:
+        for root in sorted(glob.glob(os.path.join(windows, place))):
             for here, _, files in os.walk(root):
                 for name in files:
                     yield os.path.join(here, name)
