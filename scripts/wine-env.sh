@@ -76,7 +76,7 @@ qal_ensure_prefix() {
   exec 9>"$WINEPREFIX.lock"
   flock 9
   if [ -f "$WINEPREFIX/.qal-ready" ] && [ "$(cat "$WINEPREFIX/.qal-ready")" != "$QAL_WINE_DIR" ]; then
-    wineserver -k 2>/dev/null || true
+    wineserver -k 2>/dev/null && wineserver -w 2>/dev/null || true
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
   fi
@@ -119,7 +119,10 @@ winepath_of() {
 qal_stop_tree() {
   local tree=$1 prefix
   for prefix in "$tree"/wineprefix*; do
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+    if [ -d "$prefix" ]; then
+      # -k only asks; the caller may delete the prefix next.
+      WINEPREFIX="$prefix" wineserver -k 2>/dev/null && WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+    fi
   done
   if [ -f "$tree/xvfb/pid" ]; then
     kill "$(cat "$tree/xvfb/pid")" 2>/dev/null || true

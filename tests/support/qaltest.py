@@ -217,6 +217,18 @@ def read_pixel(png_path, x, y):
         return image.convert("RGB").getpixel((x, y))
 
 
+def remove_prefix(prefix):
+    """Deletes a Wine prefix, ending its Wine server first: a server kept
+    alive after its last program would otherwise serve a prefix made again
+    at the same path if the new directory happened to get the old one's
+    inode (Wine finds a prefix's server by device and inode)."""
+    if os.path.isdir(prefix):
+        env = dict(os.environ, WINEPREFIX=prefix)
+        subprocess.run(["wineserver", "-k"], env=env, timeout=60, capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=60, capture_output=True)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
 def kill_prefix_processes():
     """Ends every Windows process left in this build's prefix (after a test
     that deliberately leaves programs running)."""

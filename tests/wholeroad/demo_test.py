@@ -1,7 +1,6 @@
 """scripts/demo.py on a Wine prefix booted for it alone (the first run after a
 clone): it must end well and leave a picture of each window, whole."""
 import os
-import shutil
 import subprocess
 import sys
 
@@ -13,7 +12,7 @@ class Demo(qaltest.unittest.TestCase):
     def test_the_demo_photographs_every_step_from_a_cold_prefix(self):
         from PIL import Image
         prefix = os.environ["QAL_WINEPREFIX"]
-        shutil.rmtree(prefix, ignore_errors=True)
+        qaltest.remove_prefix(prefix)
         out = qaltest.make_temp_dir("demo-")
         # Signed as demo.sh signs, with the test build's updater that trusts
         # the test key.
