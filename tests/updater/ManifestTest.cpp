@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "FrontDoorCheck.h"
+#include "FrontDoorOffers.h"
 #include "ManifestReader.h"
+#include "MovedAsideNames.h"
+#include "ObjectStore.h"
 #include "PatchRules.h"
 
 namespace {
@@ -189,4 +193,162 @@ TEST(PatchOffers, PatchPathIsNamedByBothDigestsOrNotFormed)
     EXPECT_STREQ(tight, "");
     EXPECT_FALSE(FormPatchPath(path, sizeof path, "../../x", kNew));
     EXPECT_STREQ(path, "");
+}
+
+TEST(ObjectStore, OnlyPlainRelativeDirectoriesHoldObjects)
+{
+    for (const char* good : {"objects/", "o/", "cdn/objects-2/", "a.b_c/x/"})
+        EXPECT_TRUE(IsWellFormedObjectsPath(good)) << good;
+    for (const char* bad : {"", "objects", "/objects/", "objects//", "./", "../", "a/../", "a/./", "http://x/",
+                            "C:/", "o\\", "o /", "o%2e/", "o?/", "o#/", "\xe5\x9b\xbe/"})
+        EXPECT_FALSE(IsWellFormedObjectsPath(bad)) << bad;
+    EXPECT_FALSE(IsWellFormedObjectsPath(nullptr));
+    EXPECT_TRUE(IsWellFormedObjectsPath((std::string(127, 'o') + "/").c_str()));
+    EXPECT_FALSE(IsWellFormedObjectsPath((std::string(128, 'o') + "/").c_str()));
+
+    tinyxml2::XMLDocument document;
+    ASSERT_EQ(document.Parse("<update objects='objects/'><file path='a' ver='x'/></update>"), tinyxml2::XML_SUCCESS);
+    EXPECT_STREQ(ManifestObjectsPath(document), "objects/");
+    ASSERT_EQ(document.Parse("<update objects='../objects/'/>"), tinyxml2::XML_SUCCESS);
+    EXPECT_EQ(ManifestObjectsPath(document), nullptr);
+
+    char path[64];
+    ASSERT_TRUE(FormObjectPath(path, sizeof path, "objects/", kNew));
+    EXPECT_STREQ(path, "objects/FEDCBA9876543210FEDCBA9876543210");
+    EXPECT_FALSE(FormObjectPath(path, sizeof path, "objects/", "fedcba9876543210fedcba9876543210"));
+    EXPECT_STREQ(path, "");
+    char tight[sizeof "objects/" + 31];
+    EXPECT_FALSE(FormObjectPath(tight, sizeof tight, "objects/", kNew));
+    EXPECT_STREQ(tight, "");
+}
+
+namespace {
+
+const char kSha2[] = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+
+std::string Offer(const std::string& arch, const std::string& name, const std::string& extra = "",
+                  const std::string& size = "4096", const std::string& sha = kSha2)
+{
+    return "<frontdoor arch='" + arch + "' name='" + name + "' ver='" + kNew + "' size='" + size + "'" +
+           (sha.empty() ? "" : " sha256='" + sha + "'") + extra + "/>";
+}
+
+// "arch name" of each usable offer.
+std::vector<std::string> OffersIn(const std::string& xml, bool requireSha256 = false)
+{
+    tinyxml2::XMLDocument document;
+    EXPECT_EQ(document.Parse(xml.c_str()), tinyxml2::XML_SUCCESS) << xml;
+    std::vector<std::string> found;
+    for (const FrontDoorOffer& offer : FrontDoorOffers(document, requireSha256))
+        found.push_back(std::string(offer.arch) + " " + offer.name);
+    return found;
+}
+
+using Offers = std::vector<std::string>;
+
+}  // namespace
+
+TEST(FrontDoorOffers, OnlyOffersBeforeTheFirstEntryKeepingEveryRuleCount)
+{
+    const std::string file = "<file path='a.dat' ver='" + std::string(kOld) + "'/>";
+    EXPECT_EQ(OffersIn("<u>" + Offer("x86_64", "qalUpdate.exe") + "<note/>" + Offer("i686", "qalLogin.exe") + file +
+                       "</u>"),
+              (Offers{"x86_64 qalUpdate.exe", "i686 qalLogin.exe"}));
+    // After the first entry an element is an entry itself; below one it is nobody's.
+    EXPECT_EQ(OffersIn("<u>" + file + Offer("x86_64", "qalUpdate.exe") + "</u>"), Offers{});
+    EXPECT_EQ(OffersIn("<u><x>" + Offer("x86_64", "qalUpdate.exe") + "</x>" + file + "</u>"), Offers{});
+    for (const char* arch : {"x64", "amd64", "I686", "", "arm64"})
+        EXPECT_EQ(OffersIn("<u>" + Offer(arch, "qalUpdate.exe") + "</u>"), Offers{}) << arch;
+    for (const char* name : {"qalupdate.exe", "PelMicroLauncher.exe", "..\\qalUpdate.exe", "qalUpdate.exe "})
+        EXPECT_EQ(OffersIn("<u>" + Offer("i686", name) + "</u>"), Offers{}) << name;
+    for (const char* size : {"0", "", "-1", "012", "1 ", "67108865", "99999999999999999999999"})
+        EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe", "", size) + "</u>"), Offers{}) << size;
+    EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe", "", "67108864") + "</u>"), Offers{"i686 qalLogin.exe"});
+    EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe", "", "9", std::string(64, 'A')) + "</u>"), Offers{});
+    EXPECT_EQ(OffersIn("<u><frontdoor arch='i686' name='qalLogin.exe' ver='abc' size='9'/></u>"), Offers{});
+    // A program offered twice for one arch: which one would be meant?
+    EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe") + Offer("x86_64", "qalLogin.exe") +
+                       Offer("i686", "qalLogin.exe", "", "99") + "</u>"),
+              Offers{"x86_64 qalLogin.exe"});
+    // A signed manifest covers only what it names by SHA-256.
+    EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe", "", "9", "") + "</u>", false), Offers{"i686 qalLogin.exe"});
+    EXPECT_EQ(OffersIn("<u>" + Offer("i686", "qalLogin.exe", "", "9", "") + "</u>", true), Offers{});
+}
+
+TEST(FrontDoorOffers, AddressVersionAndLookup)
+{
+    tinyxml2::XMLDocument document;
+    ASSERT_EQ(document.Parse(("<u>" + Offer("i686", "qalUpdate.exe", " version='1.0.5'") +
+                              Offer("x86_64", "qalUpdate.exe", " version='1.0.5 beta'") + "</u>").c_str()),
+              tinyxml2::XML_SUCCESS);
+    std::vector<FrontDoorOffer> offers = FrontDoorOffers(document, true);
+    const FrontDoorOffer* offer = FrontDoorOfferFor(offers, "i686", "qalUpdate.exe");
+    ASSERT_NE(offer, nullptr);
+    EXPECT_EQ(offer->size, 4096u);
+    EXPECT_STREQ(offer->version, "1.0.5");
+    EXPECT_EQ(FrontDoorOfferFor(offers, "x86_64", "qalUpdate.exe")->version, nullptr);
+    EXPECT_EQ(FrontDoorOfferFor(offers, "i686", "qalLogin.exe"), nullptr);
+    char path[96];
+    ASSERT_TRUE(FormFrontDoorPath(path, sizeof path, *offer));
+    EXPECT_STREQ(path, "frontdoor/i686/FEDCBA9876543210FEDCBA9876543210/qalUpdate.exe");
+    char tight[sizeof "frontdoor/i686//qalUpdate.exe" + 31];
+    EXPECT_FALSE(FormFrontDoorPath(tight, sizeof tight, *offer));
+    EXPECT_STREQ(tight, "");
+    for (const char* version : {"1", "1.0.3", "65535.0.0.99999"})
+        EXPECT_TRUE(IsWellFormedFrontDoorVersion(version)) << version;
+    for (const char* version : {"", ".1", "1.", "1..2", "1.2.3.4.5", "v1", "123456", "1,2"})
+        EXPECT_FALSE(IsWellFormedFrontDoorVersion(version)) << version;
+}
+
+TEST(FrontDoorCheck, TheCheckIsAskedForExactlyAndAnsweredByNameAndArch)
+{
+    uint32_t challenge = 0;
+    std::wstring manifest;
+    std::wstring arguments = FormFrontDoorCheckArguments(4294967295u, L"C:\\游戏\\download/qupdater.xml");
+    EXPECT_EQ(arguments, L"--front-door-check 4294967295 \"C:\\游戏\\download/qupdater.xml\"");
+    ASSERT_TRUE(ParseFrontDoorCheck(arguments.c_str(), &challenge, &manifest));
+    EXPECT_EQ(challenge, 4294967295u);
+    EXPECT_EQ(manifest, L"C:\\游戏\\download/qupdater.xml");
+    ASSERT_TRUE(ParseFrontDoorCheck(L"--front-door-check 7", &challenge, &manifest));
+    EXPECT_EQ(challenge, 7u);
+    EXPECT_EQ(manifest, L"");
+    // The launcher's hand-off and anything else is no check.
+    for (const wchar_t* other : {L"", L"--front-door-check", L"--front-door-check ", L"--front-door-check x",
+                                 L"--front-door-check 4294967296", L"--front-door-check 7 x", L"--front-door-check 7 \"\"",
+                                 L"--front-door-check 7 \"a", L"--front-door-check 7 \"a\" b",
+                                 L"http://h/entergame.htm?--front-door-check 7", L" --front-door-check 7"})
+        EXPECT_FALSE(ParseFrontDoorCheck(other, &challenge, &manifest)) << other;
+
+    EXPECT_STREQ(ArgumentsOfCommandLine(L"\"C:\\a b\\qalUpdate.exe\"  --front-door-check 7"), L"--front-door-check 7");
+    EXPECT_STREQ(ArgumentsOfCommandLine(L"qalUpdate.exe\thttp://h/"), L"http://h/");
+    EXPECT_STREQ(ArgumentsOfCommandLine(L"qalUpdate.exe"), L"");
+
+    // A fresh challenge gives a fresh answer, and each program and arch its own.
+    const uint32_t answer = FrontDoorCheckAnswer("qalUpdate.exe", "x86_64", 12345);
+    EXPECT_EQ(answer, FrontDoorCheckAnswer("qalUpdate.exe", "x86_64", 12345));
+    EXPECT_NE(answer, FrontDoorCheckAnswer("qalUpdate.exe", "x86_64", 12346));
+    EXPECT_NE(answer, FrontDoorCheckAnswer("qalUpdate.exe", "i686", 12345));
+    EXPECT_NE(answer, FrontDoorCheckAnswer("qalLogin.exe", "x86_64", 12345));
+    for (uint32_t c = 0; c < 2000; ++c) {
+        uint32_t code = FrontDoorCheckAnswer("qalLogin.exe", "i686", c);
+        ASSERT_TRUE(code >= 0x10000000u && code <= 0x1FFFFFFFu) << c;
+    }
+}
+
+TEST(FrontDoorCheck, ImagesAsideAreNamedForTheirProgramAndFoundInAnyCase)
+{
+    wchar_t name[64];
+    ASSERT_TRUE(FormMovedAsideName(name, 64, L"qalUpdate.exe", 0xABCDEF01u));
+    EXPECT_STREQ(name, L"qalUpdate.exe.abcdef01.old");
+    EXPECT_TRUE(IsMovedAsideName(name, L"qalUpdate.exe"));
+    EXPECT_TRUE(IsMovedAsideName(L"QALUPDATE.EXE.ABCDEF01.OLD", L"qalUpdate.exe"));
+    for (const wchar_t* other : {L"qalUpdate.exe", L"qalUpdate.exe.abcdef0.old", L"qalUpdate.exe.abcdef012.old",
+                                 L"qalUpdate.exe.abcdefg1.old", L"qalLogin.exe.abcdef01.old", L"qalUpdate.exe.abcdef01.olds",
+                                 L"xqalUpdate.exe.abcdef01.old", L"qalUpdate.exe-abcdef01.old"})
+        EXPECT_FALSE(IsMovedAsideName(other, L"qalUpdate.exe")) << other;
+    wchar_t tight[sizeof "qalUpdate.exe.12345678.old" - 1];
+    EXPECT_FALSE(FormMovedAsideName(tight, sizeof tight / sizeof tight[0], L"qalUpdate.exe", 1));
+    EXPECT_STREQ(tight, L"");
+    ASSERT_TRUE(FormMovedAsidePattern(name, 64, L"qalUpdate.exe"));
+    EXPECT_STREQ(name, L"qalUpdate.exe.*.old");
 }
