@@ -52,22 +52,34 @@ bool ReadWhole(HANDLE file, std::string* bytes)
 
 }  // namespace
 
-bool ManifestGate::Read(HANDLE file, tinyxml2::XMLDocument* document, uint64_t lowest, uint64_t* sequence) const
+ManifestVerdict ManifestGate::Read(HANDLE file, tinyxml2::XMLDocument* document, uint64_t lowest,
+                                   uint64_t* sequence) const
 {
     // Read and proven once, then parsed from the very bytes that were
     // proven: nothing read later from the disk can take their place.
     std::string bytes;
     if (!ReadWhole(file, &bytes))
-        return false;
+        return ManifestVerdict::Refused;
     if (!requiresSignature)
-        return ParseManifest(*document, bytes.data(), bytes.size());
+        return ParseManifest(*document, bytes.data(), bytes.size()) ? ManifestVerdict::Admitted
+                                                                    : ManifestVerdict::Refused;
     size_t signedLength = 0;
     EcdsaSignature signature;
     if (SplitSignedManifest(bytes.data(), bytes.size(), &signedLength, &signature) != SignatureBlock::Present ||
         !SignedByBuiltInKey(bytes.data(), signedLength, signature) ||
         !ParseManifest(*document, bytes.data(), signedLength))
-        return false;
-    return CheckSignedManifest(*document, lowest, sequence) == SignedManifestFault::None;
+        return ManifestVerdict::Refused;
+    switch (CheckSignedManifest(*document, lowest, sequence)) {
+    case SignedManifestFault::None:
+        return ManifestVerdict::Admitted;
+    case SignedManifestFault::OlderSequence:
+        // Older is the one fault a genuine manifest has only in a cache that
+        // has not seen the latest publish yet; every other rule still holds.
+        return CheckSignedManifest(*document, 0, sequence) == SignedManifestFault::None ? ManifestVerdict::Older
+                                                                                        : ManifestVerdict::Refused;
+    default:
+        return ManifestVerdict::Refused;
+    }
 }
 
 namespace {
@@ -89,18 +101,18 @@ void ManifestGate::RememberKeptManifest(const wchar_t* path)
     const ScopedHandle file(OpenKept(path));
     tinyxml2::XMLDocument kept;
     uint64_t sequence = 0;
-    if (file && Read(file.Get(), &kept, 0, &sequence))
+    if (file && Read(file.Get(), &kept, 0, &sequence) == ManifestVerdict::Admitted)
         lowestSequence = sequence;
 }
 
-bool ManifestGate::Admit(HANDLE file, tinyxml2::XMLDocument* document) const
+ManifestVerdict ManifestGate::Admit(HANDLE file, tinyxml2::XMLDocument* document) const
 {
     uint64_t sequence = 0;
     return Read(file, document, lowestSequence, &sequence);
 }
 
-bool ManifestGate::Admit(const wchar_t* path, tinyxml2::XMLDocument* document) const
+ManifestVerdict ManifestGate::Admit(const wchar_t* path, tinyxml2::XMLDocument* document) const
 {
     const ScopedHandle file(OpenKept(path));
-    return file && Admit(file.Get(), document);
+    return file ? Admit(file.Get(), document) : ManifestVerdict::Refused;
 }

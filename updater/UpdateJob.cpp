@@ -107,9 +107,23 @@ void SimpleWindow::PrepareUpdate()
     auto* manifestProgress = new DownloadProgress(nullptr);
     ManifestGate gate;
     gate.RememberKeptManifest(manifestPath);
-    auto manifestAdmitted = [this, &gate](HANDLE partial) { return gate.Admit(partial, &manifest); };
+    ManifestVerdict verdict = ManifestVerdict::Refused;
+    auto manifestAdmitted = [this, &gate, &verdict](HANDLE partial) {
+        verdict = gate.Admit(partial, &manifest);
+        return verdict == ManifestVerdict::Admitted;
+    };
     FetchOutcome fetched = FetchVerified(manifestUrl, manifestPath, manifestPartialPath, nullptr, nullptr,
                                          manifestProgress, manifestAdmitted, kManifestTransferLimitMs);
+    if (fetched == FetchOutcome::Failed && verdict == ManifestVerdict::Older) {
+        // A cache (a CDN's edge) still serving an earlier publish is no
+        // failure: the kept manifest, proven again from the disk, is the
+        // newest this player may take, and stays as it is.
+        if (gate.Admit(manifestPath, &manifest) == ManifestVerdict::Admitted) {
+            OutputDebugStringW(L"qalUpdate: the server's manifest is older than the one kept; "
+                               L"updating to the kept one\n");
+            fetched = FetchOutcome::Replaced;
+        }
+    }
     if (fetched != FetchOutcome::Replaced) {
         // A transfer left behind keeps its file: nothing after it shares it.
         if (fetched == FetchOutcome::Abandoned && !downloadSlot.MoveOn()) {
@@ -122,7 +136,7 @@ void SimpleWindow::PrepareUpdate()
         }
         // The box could not be shown: the job goes on with the manifest the
         // last good run kept, which must pass the same gate.
-        if (!gate.Admit(manifestPath, &manifest)) {
+        if (gate.Admit(manifestPath, &manifest) != ManifestVerdict::Admitted) {
             EndWithUpdateFailure(hwnd);
             return;
         }
