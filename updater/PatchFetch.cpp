@@ -133,6 +133,16 @@ FetchOutcome FetchByPatch(const wchar_t* patchUrl, const wchar_t* patchPartial, 
                           DownloadProgress* progress, CacheEntrySweeper* sweeper, const wchar_t* nextUrl,
                           const char** trouble)
 {
+    // A patch this build would refuse to apply is not worth its transfer.
+    WIN32_FILE_ATTRIBUTE_DATA older;
+    if (!GetFileAttributesExW(target.destination, GetFileExInfoStandard, &older)) {
+        *trouble = "the local copy could not be read";
+        return FetchOutcome::Failed;
+    }
+    if ((uint64_t(older.nFileSizeHigh) << 32 | older.nFileSizeLow) > kPatchedFileLimit) {
+        *trouble = "the local copy is larger than this updater patches";
+        return FetchOutcome::Failed;
+    }
     FetchOutcome fetched = FetchToPartial(patchUrl, patchPartial, progress, 0, sweeper, nextUrl);
     if (fetched == FetchOutcome::Abandoned)
         return fetched;
