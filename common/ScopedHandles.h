@@ -86,6 +86,9 @@ struct NullMeansNoneTraits {
 // A module reference from LoadLibraryW: FreeLibrary.
 using ScopedLibrary = UniqueResource<NullMeansNoneTraits<HMODULE, &FreeLibrary>>;
 
+// A registry key from RegOpenKeyExW: RegCloseKey.
+using ScopedRegistryKey = UniqueResource<NullMeansNoneTraits<HKEY, &RegCloseKey>>;
+
 // A device context from CreateCompatibleDC: DeleteDC.
 using ScopedMemoryDc = UniqueResource<NullMeansNoneTraits<HDC, &DeleteDC>>;
 

@@ -3,6 +3,11 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstdint>
+#include <string>
+
+#include "FrontDoorCheck.h"
+#include "FrontDoorOffers.h"
 #include "LauncherState.h"
 #include "LoginPanel.h"
 #include "ScopedHandles.h"
@@ -27,6 +32,13 @@ void RunMessageLoop()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // Started by the updater to prove that this build starts before it
+    // takes the place of the launcher: answer, and show nothing.
+    uint32_t challenge = 0;
+    std::wstring unused;
+    if (ParseFrontDoorCheck(ArgumentsOfCommandLine(GetCommandLineW()), &challenge, &unused))
+        return int(FrontDoorCheckAnswer(kLauncherProgramName, FrontDoorArch(sizeof(void*) == 8), challenge));
+
     // The browser control needs OLE on this thread before its host is created.
     // OLE is never stopped: the windows holding the control are not destroyed
     // when the loop ends but go away with the process, and stopping OLE under

@@ -19,6 +19,9 @@ public:
     // every slot stays held for some seconds.
     bool Take(const wchar_t* moduleDir);
 
+    // The installation's own key, the same for every updater of it (after Take).
+    unsigned long long InstallationKey() const { return installationKey; }
+
     // The partial file name of the slot held now.
     const wchar_t* PartialName() const { return partialName; }
 

@@ -14,12 +14,11 @@
 
 namespace {
 
-// How long a rename waits for a destination another program (another
-// updater digesting it, a virus scanner) holds open for a moment.
-const DWORD kRenameWaitMs = 5000;
 const DWORD kRenameRetryMs = 50;
 
-bool RenameOpenFile(HANDLE file, const wchar_t* destination)
+}  // namespace
+
+bool RenameOpenFile(HANDLE file, const wchar_t* destination, DWORD waitMs)
 {
     // The whole path: a bare name would be taken relative to the current
     // directory, not the file's.
@@ -54,7 +53,7 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
                 continue;
         }
         bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!busy || GetTickCount() - started >= kRenameWaitMs)
+        if (!busy || GetTickCount() - started >= waitMs)
             break;
         Sleep(kRenameRetryMs);
     }
@@ -62,8 +61,6 @@ bool RenameOpenFile(HANDLE file, const wchar_t* destination)
         SetFileAttributesW(destination, attributes);
     return false;
 }
-
-}  // namespace
 
 void DeleteOpenFile(HANDLE file)
 {

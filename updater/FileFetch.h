@@ -36,6 +36,15 @@ FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, Down
 bool PlaceProvenPartial(const wchar_t* partialPath, const wchar_t* destination, const char* expectedDigest,
                         const char* expectedSha256, const DownloadProof& proof = nullptr);
 
+// How long a rename waits for a destination another program (another
+// updater digesting it, a virus scanner) holds open for a moment.
+constexpr DWORD kRenameWaitMs = 5000;
+
+// Renames a file held open with DELETE access over destination (a whole
+// path), waiting up to waitMs while the destination is busy; a copy marked
+// read-only loses that mark, and gets it back when the rename fails.
+bool RenameOpenFile(HANDLE file, const wchar_t* destination, DWORD waitMs = kRenameWaitMs);
+
 // Marks a file held open with DELETE access to go when its last handle closes.
 void DeleteOpenFile(HANDLE file);
 

@@ -61,6 +61,9 @@ public:
     // Whether the manifest was signed: each file must then match its
     // "sha256" as well.
     bool signedManifest = false;
+    // Where the manifest keeps every file by its digest, below the resource
+    // base ("objects/"), or null: owned by the manifest.
+    const char* objectsPath = nullptr;
     // The files' status callback; the worker releases it after the last file.
     std::unique_ptr<DownloadProgress> downloadCallback;
     const char* commandLine = nullptr;
@@ -71,6 +74,12 @@ private:
     // The addresses and paths of a manifest path; false when they cannot
     // be formed whole.
     bool FormTarget(const char* path, DownloadTarget* target) const;
+    // The address of the entry's file among the manifest's objects; false
+    // when the manifest keeps none or the entry lists no digest.
+    bool FormObjectAddress(const ManifestEntry& entry, wchar_t* address) const;
+    // The first address the next queued file will be fetched from, formed
+    // into following, or null when nothing follows.
+    const wchar_t* FirstAddressOfNext(DownloadTarget* following) const;
     // Makes the file from its local copy and a patch, when its entry offers
     // one for that copy; Failed, with a diagnostic line, when that does not
     // work out, so that the whole file is fetched instead.

@@ -19,7 +19,9 @@
 #include "FileFetch.h"
 #include "InstallLayout.h"
 #include "ManifestGate.h"
+#include "FrontDoorUpdate.h"
 #include "ManifestReader.h"
+#include "ObjectStore.h"
 #include "PatchFetch.h"
 #include "PatchRules.h"
 #include "ScopedHandles.h"
@@ -147,6 +149,13 @@ void SimpleWindow::PrepareUpdate()
 
     // Without manifest keys a "sha256" is not read at all, as before.
     signedManifest = gate.RequiresSignature();
+    objectsPath = ManifestObjectsPath(manifest);
+
+    // The launcher and this updater first: a front door that differs from
+    // the one offered is replaced, and a new updater goes on in this one's
+    // place. Whatever goes wrong there, the game's update goes on as ever.
+    FrontDoorSite site{moduleDir, downloadDir, resourceBaseUrl, manifestPath, signedManifest, &downloadSlot};
+    BringFrontDoorCurrent(manifest, site);
     PlanOutcome outcome = PlanDownloads(
         ManifestEntries(manifest), resourceBaseUrl, gameDir,
         [](const char* text, wchar_t* out, size_t capacity) { return AnsiToWide(text, out, capacity); },
@@ -233,6 +242,26 @@ FetchOutcome SimpleWindow::FetchByPatchWhenOffered(const PendingFile& file, cons
     return fetched;
 }
 
+bool SimpleWindow::FormObjectAddress(const ManifestEntry& entry, wchar_t* address) const
+{
+    char objectPath[kMaxObjectsPathLength + kDigestTextCapacity];
+    wchar_t wideObjectPath[sizeof objectPath];
+    return objectsPath && FormObjectPath(objectPath, sizeof objectPath, objectsPath, entry.expectedDigest) &&
+           AnsiToWide(objectPath, wideObjectPath, sizeof objectPath) &&
+           JoinText(address, kAddressCapacity, resourceBaseUrl, wideObjectPath);
+}
+
+const wchar_t* SimpleWindow::FirstAddressOfNext(DownloadTarget* following) const
+{
+    if (pendingFiles.empty() || !FormTarget(pendingFiles.front(), following))
+        return nullptr;
+    // Where the next fetch asks first: its object when it has one.
+    wchar_t object[kAddressCapacity];
+    if (FormObjectAddress(pendingEntries.front().entry, object))
+        JoinText(following->address, kAddressCapacity, object, nullptr);
+    return following->address;
+}
+
 void SimpleWindow::LeaveTransferBehind()
 {
     static_cast<void>(downloadCallback.release());
@@ -266,21 +295,40 @@ void SimpleWindow::RunDownloads()
         FetchOutcome fetched = FetchOutcome::Failed;
         bool formed = FormTarget(path, &target);
         if (formed) {
-            const wchar_t* nextUrl =
-                !pendingFiles.empty() && FormTarget(pendingFiles.front(), &following) ? following.address : nullptr;
+            const wchar_t* nextUrl = FirstAddressOfNext(&following);
             EnsureDirectory(target.parent);
+            const char* sha256 = signedManifest ? file.entry.sha256 : nullptr;
+            // A patch first, then the file's object, then its game/ address:
+            // each road taken only when the one before made nothing that
+            // proves, and under the new slot's name when its transfer was
+            // left behind.
             fetched = FetchByPatchWhenOffered(file, target, &sweeper, nextUrl);
-            // The whole file is fetched whenever the patch did not make it,
-            // under the new slot's name when its transfer was left behind.
             if (fetched == FetchOutcome::Abandoned) {
                 LeaveTransferBehind();
                 formed = FormTarget(path, &target);
                 fetched = FetchOutcome::Failed;
             }
+            wchar_t objectAddress[kAddressCapacity];
+            if (fetched == FetchOutcome::Failed && formed && FormObjectAddress(file.entry, objectAddress)) {
+                fetched = FetchVerified(objectAddress, target.destination, target.partial, file.entry.expectedDigest,
+                                        sha256, downloadCallback.get(), nullptr, 0, &sweeper, nextUrl);
+                if (fetched == FetchOutcome::Abandoned) {
+                    LeaveTransferBehind();
+                    formed = FormTarget(path, &target);
+                    fetched = FetchOutcome::Failed;
+                }
+                if (fetched == FetchOutcome::Failed) {
+                    wchar_t line[1024];
+                    _snwprintf(line, 1024, L"qalUpdate: %hs did not come from its object address; "
+                                           L"fetching it from game/\n", file.entry.path);
+                    line[1023] = L'\0';
+                    OutputDebugStringW(line);
+                }
+            }
             if (fetched == FetchOutcome::Failed && formed)
                 fetched = FetchVerified(target.address, target.destination, target.partial,
-                                        file.entry.expectedDigest, signedManifest ? file.entry.sha256 : nullptr,
-                                        downloadCallback.get(), nullptr, 0, &sweeper, nextUrl);
+                                        file.entry.expectedDigest, sha256, downloadCallback.get(), nullptr, 0,
+                                        &sweeper, nextUrl);
         }
         if (fetched != FetchOutcome::Replaced)
             sweeper.Settle();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "FrontDoorCheckMode.h"
 #include "ScopedHandles.h"
 #include "SimpleWindow.h"
 #include "UpdaterArguments.h"
@@ -38,6 +39,11 @@ void OnOutOfMemory()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int)
 {
+    // Started by another updater as its possible successor: answer, and
+    // touch nothing of the installation.
+    int checkAnswer = 0;
+    if (AnswerFrontDoorCheck(&checkAnswer))
+        return checkAnswer;
     if (!ArgumentsCarryWebAddress(arguments)) {
         MessageBoxW(nullptr, L"参数异常", L"", MB_OK);
         return 0;
