@@ -8,6 +8,7 @@
 #include "BoundedText.h"
 #include "GameEntryRules.h"
 #include "LauncherState.h"
+#include "MovedAsideUpdater.h"
 
 void LaunchUpdater(const wchar_t* entryAddress)
 {
@@ -23,7 +24,9 @@ void LaunchUpdater(const wchar_t* entryAddress)
 
     const std::wstring urlBase = ReadWholeConfigValue(L"urlBase");
     const std::wstring parameters = BuildUpdaterParameters(entryAddress, urlBase.c_str(), launcherPath);
-    if (haveUpdaterPath)
+    if (haveUpdaterPath) {
+        RestoreMovedAsideUpdater(launcherDir, updaterPath);
         ShellExecuteW(nullptr, L"open", updaterPath, parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    }
     PostQuitMessage(100);
 }
