@@ -19,7 +19,10 @@ packages=(
   python3 python3-pil dpkg-dev locales openssl
   clang libclang-rt-14-dev libxtst6
   nsis osslsigncode
+  nginx-light
 )
+# nginx plays a CDN's caching edge in the tests, started and stopped by them
+# on a loopback port; nothing here starts it as a service.
 # Wine's 32-bit side is not among them: scripts/setup-wine32.sh prepares it
 # for the user who runs the tests, with nothing i386 installed here.
 

@@ -431,7 +431,8 @@ class ResourceServer:
     """A loopback HTTP server for the tests.
 
     Files are served from `root` (a directory), or from `files` (a dict of URL
-    path to bytes), which wins. Every request path (with its query) is logged in
+    path to bytes, or to a list of bytes that successive requests take in
+    turn, the last one staying), which wins. Every request path (with its query) is logged in
     `requests`. Fault modes by URL path, set with fail(path, mode):
       "404", "500"   that status with a small body
       "reset"        full Content-Length, half the body, then a TCP reset
@@ -446,13 +447,16 @@ class ResourceServer:
       "redirect_missing"  a 302 to a path the server does not have
       "refuse_after" serves the file, then stops listening (connections refused)
     default_mode applies to every path without its own mode.
+    anything: bytes served at every path that root and files do not hold
+    (so that no address an updater could form goes unanswered).
     tls=(certificate, key) serves HTTPS instead, TLS 1.2 at most (Wine's
     client fails on a server that offers only 1.3).
     """
 
-    def __init__(self, port=0, root=None, files=None, tls=None):
+    def __init__(self, port=0, root=None, files=None, tls=None, anything=None):
         self.root = root
         self.files = dict(files or {})
+        self.anything = anything
         self.faults = {}
         self.default_mode = "ok"
         self.requests = []
@@ -482,14 +486,18 @@ class ResourceServer:
 
     def content_for(self, path):
         if path in self.files:
-            return self.files[path]
-        if self.root is None:
-            return None
-        local = os.path.normpath(os.path.join(self.root, path.lstrip("/")))
-        if not local.startswith(os.path.abspath(self.root)) or not os.path.isfile(local):
-            return None
-        with open(local, "rb") as f:
-            return f.read()
+            content = self.files[path]
+            if isinstance(content, list):
+                # Each request takes the next; the last one stays.
+                with self.lock:
+                    return content.pop(0) if len(content) > 1 else content[0]
+            return content
+        if self.root is not None:
+            local = os.path.normpath(os.path.join(self.root, path.lstrip("/")))
+            if local.startswith(os.path.abspath(self.root)) and os.path.isfile(local):
+                with open(local, "rb") as f:
+                    return f.read()
+        return self.anything
 
     def stop_listening(self):
         with self.lock:
@@ -514,6 +522,94 @@ class ResourceServer:
     def __exit__(self, *exc):
         self.release.set()
         self.stop_listening()
+
+
+class CdnEdge:
+    """A CDN's caching edge on a loopback port in front of an origin server:
+    Debian's nginx with proxy_cache, keeping every 200 answer for a day
+    whatever the origin's headers say, as edges keep what they got. The
+    cache lives in cache_dir and outlives the process: started again on the
+    same directory, the edge still serves what it held, so one directory is
+    one edge, and a test builds any mix of stale and fresh answers by what
+    it asked each edge before. Nothing system-wide: every path is the
+    test's own, nginx runs in the foreground as a child of the test and is
+    stopped on leaving the block.
+      hits(): [(path, status, "HIT" | "MISS" | ...)] of every answer."""
+
+    def __init__(self, port, origin_port, cache_dir):
+        self.port = port
+        self.origin_port = origin_port
+        self.cache_dir = cache_dir
+        os.makedirs(cache_dir, exist_ok=True)
+        self.work = make_temp_dir("edge-")
+        self.process = None
+
+    def _config(self):
+        w = self.work
+        # As root, nginx's workers would run as nobody, who cannot enter
+        # the test's directories (mode 0700).
+        user = "user root;\n" if os.geteuid() == 0 else ""
+        return (
+            "daemon off;\n%(user)sworker_processes 1;\npid %(w)s/nginx.pid;\nerror_log %(w)s/error.log warn;\n"
+            "events { worker_connections 64; }\n"
+            "http {\n"
+            "  log_format edge '$uri $status $upstream_cache_status';\n"
+            "  access_log %(w)s/access.log edge;\n"
+            "  client_body_temp_path %(w)s/client_body;\n  proxy_temp_path %(w)s/proxy;\n"
+            "  fastcgi_temp_path %(w)s/fastcgi;\n  uwsgi_temp_path %(w)s/uwsgi;\n  scgi_temp_path %(w)s/scgi;\n"
+            "  proxy_cache_path %(cache)s levels=1:2 keys_zone=edge:4m inactive=1d max_size=1g;\n"
+            "  server {\n    listen 127.0.0.1:%(port)d;\n    location / {\n"
+            "      proxy_pass http://127.0.0.1:%(origin)d;\n      proxy_cache edge;\n"
+            "      proxy_cache_valid 200 1d;\n"
+            "      proxy_ignore_headers Cache-Control Expires Set-Cookie;\n"
+            "      add_header X-Edge $upstream_cache_status;\n    }\n  }\n}\n"
+        ) % dict(user=user, w=w, cache=self.cache_dir, port=self.port, origin=self.origin_port)
+
+    def __enter__(self):
+        conf = os.path.join(self.work, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write(self._config())
+        self.log = open(os.path.join(self.work, "nginx.out"), "wb")
+        self.process = subprocess.Popen(["nginx", "-c", conf, "-p", self.work], stdout=self.log, stderr=self.log)
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                if self.process.poll() is not None or time.monotonic() > deadline:
+                    self.__exit__()
+                    with open(os.path.join(self.work, "error.log"), errors="replace") as f:
+                        raise RuntimeError("nginx did not start: " + f.read())
+                time.sleep(0.05)
+
+    def __exit__(self, *exc):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=20)
+        self.log.close()
+
+    def get(self, path):
+        """Asks the edge for path, as a player's program would: it caches
+        what it gets. Returns the body (None for an error status)."""
+        import urllib.request
+        import urllib.error
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d%s" % (self.port, path), timeout=30) as answer:
+                return answer.read()
+        except urllib.error.HTTPError:
+            return None
+
+    def hits(self):
+        try:
+            with open(os.path.join(self.work, "access.log")) as f:
+                return [tuple(line.split()) for line in f if line.strip()]
+        except FileNotFoundError:
+            return []
 
 
 def main():
