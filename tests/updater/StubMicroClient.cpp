@@ -1,7 +1,8 @@
 // Stands in for the game's micro-client in the updater's end-to-end tests.
 // Records how it was started into "launch-record.txt" beside itself: its raw
 // command line, its show command and its working directory (UTF-8, one per
-// line). When "wait-ms.txt" lies beside it, it waits that long, then writes
+// line); and adds its command line as a line to "launch-log.txt", so a test
+// can tell how often it was started. When "wait-ms.txt" lies beside it, it waits that long, then writes
 // "launch-ended.txt", so a test can tell whether the updater waited for it.
 #include <windows.h>
 
@@ -20,12 +21,12 @@ std::wstring Beside(const wchar_t* name)
     return path.substr(0, slash + 1) + name;
 }
 
-void WriteUtf8(const std::wstring& path, const std::wstring& text)
+void WriteUtf8(const std::wstring& path, const std::wstring& text, const wchar_t* mode = L"wb")
 {
     int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(size_t(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), bytes.data(), size, nullptr, nullptr);
-    FILE* f = _wfopen(path.c_str(), L"wb");
+    FILE* f = _wfopen(path.c_str(), mode);
     if (!f)
         return;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -44,6 +45,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     std::wstring show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? std::to_wstring(startup.wShowWindow) : L"none";
     WriteUtf8(Beside(L"launch-record.txt"),
               std::wstring(GetCommandLineW()) + L"\n" + show + L"\n" + cwd + L"\n");
+    WriteUtf8(Beside(L"launch-log.txt"), std::wstring(GetCommandLineW()) + L"\n", L"ab");
 
     FILE* wait = _wfopen(Beside(L"wait-ms.txt").c_str(), L"rb");
     if (wait) {
