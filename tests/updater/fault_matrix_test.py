@@ -1,9 +1,11 @@
 """What qalUpdate survives, as one table: every way the manifest or a file in
 the middle of a run can fail, each followed by a good run that must heal the
-installation. For every case: the box and exit code, nothing written outside
-game\\ (and the updater's own download\\), the player's older copy intact, no
-partial file left, and after the good run every listed file matching its
-digest. The table lands in the build tree as fault-matrix.md.
+installation. For every case: the box and exit code, no path changed outside
+game\\ (and the updater's own download\\) beside the front door's two
+programs, those programs kept (or, where the manifest offers new ones,
+replaced whole), the player's older copy intact, no partial file left, and
+after the good run every listed file matching its digest. The table lands in
+the build tree as fault-matrix.md.
 
 An updater built with manifest keys is run against every way a manifest can
 fail its signature, sequence or digests; the HTTPS rows (HttpsRows, run in a
@@ -26,9 +28,15 @@ import qaltest  # noqa: E402
 
 PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
 UPDATER = os.environ["QAL_UPDATER_EXE"]
+LAUNCHER = os.environ["QAL_LAUNCHER_EXE"]
 SHORT_STALL_UPDATER = os.environ["QAL_UPDATER_SHORT_STALL_EXE"]
 STUB = os.environ["QAL_STUB_CLIENT_EXE"]
 SIGNED_UPDATER = os.environ.get("QAL_UPDATER_SIGNED_EXE")
+# The updaters players had before objects and front-door offers, built from
+# the project's history (absent from a clone without it).
+UPDATER_BEFORE = os.environ.get("QAL_UPDATER_BEFORE_EXE")
+SIGNED_UPDATER_BEFORE = os.environ.get("QAL_UPDATER_BEFORE_SIGNED_EXE")
+MANIFEST_TOOL = os.environ.get("QAL_MANIFEST_TOOL_EXE")
 HTTPS_UPDATER = os.environ.get("QAL_UPDATER_HTTPS_EXE")
 HTTPS_PORT = int(os.environ.get("QAL_TEST_HTTPS_PORT", "0"))
 KEY_DIR = os.environ.get("QAL_TEST_KEY_DIR", "")
@@ -36,7 +44,8 @@ BASE = "/qal_lianyun/micro/"
 MANIFEST = BASE + "qupdater.xml"
 ARGS = 'http://127.0.0.1:9/login/entergame.htm?uid=1 "C:\\Orvane\\qalLogin.exe"'
 FAILED = "更新失败! / 100"
-PARTIAL = "qalupdate.part"
+# Any slot's partial file, as the updater names them.
+PARTIAL = re.compile(r"qalupdate(\.\d)?\.part")
 
 # The files of a good run; the player has an older copy of the middle one.
 GOOD = {"a.dat": os.urandom(6000), "dir\\b.dat": os.urandom(12000), "c.dat": os.urandom(300)}
@@ -158,12 +167,62 @@ def random_signature(body):
     return body + b"<!--signature:" + base64.b64encode(der) + b"-->\n"
 
 
+# The front door's two programs, and the images of the updater moved aside
+# while it was replaced, beside the installation's game\\.
+FRONT_DOOR = ("qalLogin.exe", "qalUpdate.exe")
+MOVED_ASIDE = re.compile(r"qalupdate\.exe\.[0-9a-f]{8}\.old")
+
+
+ARCH = qaltest.TARGET
+OTHER_ARCH = "x86_64" if ARCH == "i686" else "i686"
+
+
+def next_front_door(updater=UPDATER):
+    """The programs of a next release: this build's, each with bytes after
+    its image, which the loader never reads: other digests, and still a
+    program that starts."""
+    programs = {}
+    for name, path in (("qalLogin.exe", LAUNCHER), ("qalUpdate.exe", updater)):
+        with open(path, "rb") as f:
+            programs[name] = f.read() + b"\0Orvane front door 1.0.5\n"
+    return programs
+
+
+def front_door_address(name, data, arch=ARCH):
+    return BASE + "frontdoor/%s/%s/%s" % (arch, md5_upper(data), name)
+
+
+def offer_line(name, data, arch=ARCH, sha256=True, size=None):
+    return "  <frontdoor arch='%s' name='%s' ver='%s'%s size='%d' version='1.0.5'/>" % (
+        arch, name, md5_upper(data), " sha256='%s'" % hashlib.sha256(data).hexdigest() if sha256 else "",
+        len(data) if size is None else size)
+
+
+def offering(programs, arch=ARCH, sha256=True, size=None, after_first_file=False, signed=False, serve=True):
+    """The good files, their manifest offering programs ({name: bytes}) and
+    (serve) the programs at their addresses."""
+    offers = [offer_line(n, d, arch, sha256, size) for n, d in sorted(programs.items())]
+    lines = []
+    for path, data in GOOD.items():
+        own = " sha256='%s'" % hashlib.sha256(data).hexdigest() if signed else ""
+        lines.append("  <file path='%s' ver='%s'%s/>" % (path, md5_upper(data), own))
+    lines[1 if after_first_file else 0:1 if after_first_file else 0] = offers
+    head = "<update version='9.9'%s>" % (" sequence='%d'" % SEQUENCE if signed else "")
+    body = ("\n".join(["<?xml version='1.0'?>", head] + lines + ["</update>"]) + "\n").encode("latin-1")
+    files = good_files()
+    files[MANIFEST] = qaltest.sign_manifest(body, key("first")) if signed else body
+    if serve:
+        files.update({front_door_address(n, d, arch): d for n, d in programs.items()})
+    return files
+
+
 class Installation:
     def __init__(self, name, updater=UPDATER, kept_manifest=None):
         self.root = qaltest.make_temp_dir("matrix-")
         self.dir = os.path.join(self.root, "Orvane Game")
         os.makedirs(os.path.join(self.dir, "game", "dir"))
         self.use(updater)
+        shutil.copy(LAUNCHER, os.path.join(self.dir, "qalLogin.exe"))
         shutil.copy(STUB, os.path.join(self.dir, "game", "PelMicroLauncher.exe"))
         with open(os.path.join(self.dir, "game", *MIDDLE.split("\\")), "wb") as f:
             f.write(OLDER)
@@ -185,21 +244,48 @@ class Installation:
         except FileNotFoundError:
             return None
 
+    def is_front_door(self, relative):
+        """Whether a path (relative to the root) is one of the front door's
+        programs or an updater image moved aside, which the front door
+        column judges."""
+        head, name = os.path.split(relative)
+        return head == os.path.basename(self.dir) and (name in FRONT_DOOR or MOVED_ASIDE.fullmatch(name.lower()))
+
     def snapshot_outside(self):
-        """{path: bytes} of every file under the test's root except game\\ and
-        download\\ of the installation."""
-        files = {}
-        for d, _, names in os.walk(self.root):
+        """{path: bytes, or DIRECTORY} of everything under the test's root
+        except game\\ and download\\ of the installation and the front door."""
+        found = {}
+        for d, dirs, names in os.walk(self.root):
             rel = os.path.relpath(d, self.dir)
             if rel.split(os.sep)[0] in ("game", "download") and not rel.startswith(".."):
                 continue
+            for n in dirs:
+                if not (d == self.dir and n in ("game", "download")):
+                    found[os.path.relpath(os.path.join(d, n), self.root)] = DIRECTORY
             for n in names:
-                with open(os.path.join(d, n), "rb") as f:
-                    files[os.path.relpath(os.path.join(d, n), self.root)] = f.read()
-        return files
+                relative = os.path.relpath(os.path.join(d, n), self.root)
+                if not self.is_front_door(relative):
+                    with open(os.path.join(d, n), "rb") as f:
+                        found[relative] = f.read()
+        return found
+
+    def front_door(self):
+        """{name: bytes or None} of the two programs."""
+        programs = {}
+        for name in FRONT_DOOR:
+            try:
+                with open(os.path.join(self.dir, name), "rb") as f:
+                    programs[name] = f.read()
+            except FileNotFoundError:
+                programs[name] = None
+        return programs
+
+    def moved_aside(self):
+        return sorted(n for n in os.listdir(self.dir) if MOVED_ASIDE.fullmatch(n.lower()))
 
     def partials(self):
-        return [os.path.join(d, n) for d, _, names in os.walk(self.root) for n in names if n.lower() == PARTIAL]
+        return [os.path.join(d, n) for d, _, names in os.walk(self.root) for n in names
+                if PARTIAL.fullmatch(n.lower())]
 
     def read(self, path):
         try:
@@ -208,20 +294,32 @@ class Installation:
         except FileNotFoundError:
             return None
 
+    def launches(self):
+        """The micro-client's command lines, one a start."""
+        try:
+            with open(os.path.join(self.dir, "game", "launch-log.txt"), encoding="utf-8") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
     def use(self, updater):
         shutil.copy(updater, os.path.join(self.dir, "qalUpdate.exe"))
 
-    def run(self, answers=("IDOK",)):
-        line = qaltest.quote_arg(qaltest.win_path(os.path.join(self.dir, "qalUpdate.exe"))) + " " + ARGS
-        return qaltest.run_exact(line, cwd=self.root, answers=list(answers), timeout_ms=120000)
+    def command_line(self):
+        return qaltest.quote_arg(qaltest.win_path(os.path.join(self.dir, "qalUpdate.exe"))) + " " + ARGS
+
+    def run(self, answers=("IDOK",), kill_after_ms=0):
+        return qaltest.run_exact(self.command_line(), cwd=self.root, answers=list(answers), timeout_ms=120000,
+                                 kill_after_ms=kill_after_ms)
 
 
-def changed_bytes(before, after):
-    total = 0
-    for path in set(before) | set(after):
-        if before.get(path) != after.get(path):
-            total += len(after.get(path, b"")) or len(before.get(path, b""))
-    return total
+# A directory in a snapshot.
+DIRECTORY = object()
+
+
+def changed_paths(before, after):
+    """Every path that appeared, disappeared or changed, whatever its size."""
+    return sorted(p for p in set(before) | set(after) if before.get(p, None) != after.get(p, None))
 
 
 def outcome_of(report):
@@ -231,23 +329,51 @@ def outcome_of(report):
     return "%s / %d" % (", ".join(boxes) or "no box", report["exit_code"])
 
 
+def front_door_state(before, after, offered=None):
+    """"kept" when both programs are as they were, "new" when both are the
+    offered ones (offered: {name: bytes}; a program not offered is kept),
+    "NO UPDATER"/"MIXED" otherwise."""
+    if after == before:
+        return "kept"
+    if offered and after == dict(before, **offered):
+        return "new"
+    return "NO UPDATER" if after["qalUpdate.exe"] is None else "MIXED"
+
+
 class FaultMatrix(qaltest.unittest.TestCase):
     rows = []
 
     @classmethod
     def tearDownClass(cls):
-        lines = ["| case | outcome | bytes outside `game\\` | older copy | partial files | healed |",
-                 "|---|---|---|---|---|---|"]
+        lines = ["| case | outcome | paths changed outside `game\\` | front door | older copy | partial files | healed |",
+                 "|---|---|---|---|---|---|---|"]
         for row in cls.rows:
-            lines.append("| %s | %s | %d | %s | %d | %s |" % row)
+            lines.append("| %s | %s | %d | %s | %s | %d | %s |" % row)
         path = qaltest.build_path("fault-matrix.md")
         with open(path, "w", encoding="utf-8") as f:
             f.write("Fault matrix (%s), produced by tests/updater/fault_matrix_test.py\n\n" % qaltest.TARGET)
             f.write("\n".join(lines) + "\n")
         print("\n".join(lines))
 
+    def heal(self, install, heal_files=None, updater=None, asides_allowed=False):
+        """A good run after the case: true when it ends well, every listed
+        file current, no partial file and (unless it may have replaced the
+        updater itself) no image aside left."""
+        if updater:
+            install.use(updater)
+        with qaltest.ResourceServer(port=PORT, files=heal_files or good_files()):
+            healing = install.run()
+        self.last_healing = healing
+        return (healing["exit_code"] == 0 and not healing["boxes"]
+                and all(install.read(p) == d for p, d in GOOD.items()) and not install.partials()
+                and (asides_allowed or not install.moved_aside()))
+
     def run_case(self, name, files, fault_path=None, mode=None, expect=FAILED, no_server=False,
-                 updater=None, heal_files=None, kept_manifest=None, manifest_refused=True, prepare=None):
+                 updater=None, heal_files=None, kept_manifest=None, manifest_refused=True, prepare=None,
+                 anything=None, offered=None, expect_front_door="kept", expect_requests=None):
+        """One row. anything: bytes the server answers at every other
+        address; offered: the programs the manifest offers ({name: bytes});
+        expect_requests: exactly the paths the run may ask for."""
         # A silent server is given up on after a few seconds, not 60.
         if updater is None:
             updater = SHORT_STALL_UPDATER if mode == "stall" else UPDATER
@@ -255,37 +381,45 @@ class FaultMatrix(qaltest.unittest.TestCase):
         if prepare:
             prepare(install)
         before = install.snapshot_outside()
+        programs = install.front_door()
+        requested = []
         if no_server:
             report = install.run()
         else:
-            with qaltest.ResourceServer(port=PORT, files=files) as server:
+            with qaltest.ResourceServer(port=PORT, files=files, anything=anything) as server:
                 if fault_path:
                     server.fail(fault_path, mode)
                 report = install.run()
                 requested = server.paths_requested()
         outcome = outcome_of(report)
-        outside = changed_bytes(before, install.snapshot_outside())
+        outside = changed_paths(before, install.snapshot_outside())
+        front = front_door_state(programs, install.front_door(), offered)
         older = install.read(MIDDLE)
         older_state = "intact" if older == OLDER else ("replaced" if older == GOOD[MIDDLE] else "DAMAGED")
         partials = len(install.partials())
         kept_after = install.kept_manifest()
+        launches = install.launches()
 
-        if updater != SIGNED_UPDATER:
-            install.use(UPDATER)
-        with qaltest.ResourceServer(port=PORT, files=heal_files or good_files()):
-            healing = install.run()
-        healed = (healing["exit_code"] == 0 and not healing["boxes"]
-                  and all(install.read(p) == d for p, d in GOOD.items()) and not install.partials())
-        self.rows.append((name, outcome, outside, older_state, partials, "yes" if healed else "NO"))
+        # The front door a case left is the one the next start runs.
+        keep = updater == SIGNED_UPDATER or expect_front_door != "kept"
+        healed = self.heal(install, heal_files, None if keep else UPDATER)
+        self.rows.append((name, outcome, len(outside), front, older_state, partials, "yes" if healed else "NO"))
 
         self.assertEqual(outcome, expect, name)
-        self.assertEqual(outside, 0, name)
+        self.assertEqual(outside, [], name)
+        self.assertEqual(front, expect_front_door, name)
         self.assertEqual(older_state, "replaced" if expect.endswith("/ 0") else "intact", name)
         self.assertEqual(partials, 0, name)
+        # Started once, with the argument text exactly, whenever the run ended well.
+        self.assertEqual(len(launches), 1 if expect.endswith("/ 0") else 0, (name, launches))
+        if launches:
+            self.assertTrue(launches[0].endswith(" " + ARGS), (name, launches))
         if kept_manifest is not None and manifest_refused:
             self.assertEqual(kept_after, kept_manifest, name + ": the kept manifest was touched")
-        self.assertTrue(healed, (name, healing))
-        return [] if no_server else requested
+        if expect_requests is not None:
+            self.assertEqual(requested, expect_requests, name)
+        self.assertTrue(healed, (name, self.last_healing))
+        return requested
 
     def test_the_manifest_fails_in_transfer(self):
         for mode in TRANSFER_FAULTS:
@@ -306,14 +440,18 @@ class FaultMatrix(qaltest.unittest.TestCase):
         cases = [("manifest: empty", b""),
                  ("manifest: not well formed", b"<update><file path='a.dat' ver='00'></update>"),
                  ("manifest: nested 1000 deep", deep)]
+        # Every address an unsafe path could make the updater ask for
+        # answers with bytes its entry lists: an updater that let one pass
+        # would fetch it and end well, and the server would see it asked.
+        anywhere = b"written wherever the entry said\n"
         for path in UNSAFE_PATHS:
             cases.append(("manifest: entry %s" % path.replace("\\", "\\\\").replace("|", "\\|"),
-                          manifest_of([("a.dat", md5_upper(GOOD["a.dat"])), (path, "00")])))
+                          manifest_of([("a.dat", md5_upper(GOOD["a.dat"])), (path, md5_upper(anywhere))])))
         for name, body in cases:
             with self.subTest(case=name):
                 files = good_files()
                 files[MANIFEST] = body
-                self.run_case(name, files)
+                self.run_case(name, files, anything=anywhere, expect_requests=[MANIFEST])
 
     def test_a_manifest_of_100000_entries(self):
         # Every entry names one of the current files: planned one by one,
@@ -326,16 +464,22 @@ class FaultMatrix(qaltest.unittest.TestCase):
             with open(os.path.join(install.dir, "game", *path.split("\\")), "wb") as f:
                 f.write(data)
         before = install.snapshot_outside()
+        programs = install.front_door()
         with qaltest.ResourceServer(port=PORT, files=files) as server:
             report = install.run()
         outcome = outcome_of(report)
-        self.rows.append(("manifest: 100,000 entries, all current", outcome,
-                          changed_bytes(before, install.snapshot_outside()),
-                          "current" if install.read(MIDDLE) == GOOD[MIDDLE] else "DAMAGED",
-                          len(install.partials()), "yes" if report["exit_code"] == 0 else "NO"))
+        outside = changed_paths(before, install.snapshot_outside())
+        front = front_door_state(programs, install.front_door())
+        current = "current" if install.read(MIDDLE) == GOOD[MIDDLE] else "DAMAGED"
+        partials = len(install.partials())
+        healed = self.heal(install)
+        self.rows.append(("manifest: 100,000 entries, all current", outcome, len(outside), front, current, partials,
+                          "yes" if healed else "NO"))
         self.assertEqual(outcome, "no box / 0")
         self.assertEqual(server.paths_requested(), [MANIFEST])
-
+        self.assertEqual((outside, front, current, partials), ([], "kept", "current", 0))
+        self.assertEqual(len(install.launches()), 2)
+        self.assertTrue(healed, self.last_healing)
 
     def test_a_patch_makes_the_file_and_any_trouble_with_it_fetches_the_whole_file(self):
         address = patch_address(OLDER, GOOD[MIDDLE])
@@ -403,40 +547,35 @@ class FaultMatrix(qaltest.unittest.TestCase):
         self.run_case("manifest: 65 MiB", files)
 
     def test_a_read_only_copy_is_replaced_and_only_it_loses_the_mark(self):
-        install = Installation("read-only")
-        older = os.path.join(install.dir, "game", "dir", "b.dat")
-        current = os.path.join(install.dir, "game", "c.dat")
-        with open(current, "wb") as f:
-            f.write(GOOD["c.dat"])
-        # Wine shows a file without write permission as read-only.
-        for path in (older, current):
-            os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
-        with qaltest.ResourceServer(port=PORT, files=good_files()) as server:
-            report = install.run()
-        marked = not os.stat(current).st_mode & (stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH)
-        self.rows.append(("file: the older copy read-only", outcome_of(report), 0,
-                          "replaced" if install.read(MIDDLE) == GOOD[MIDDLE] else "NOT REPLACED",
-                          len(install.partials()), "yes" if report["exit_code"] == 0 else "NO"))
-        self.assertEqual(outcome_of(report), "no box / 0")
-        self.assertEqual(install.read(MIDDLE), GOOD[MIDDLE])
-        self.assertTrue(marked, "a current file lost its read-only mark")
-        self.assertNotIn(BASE + "game/c.dat", server.paths_requested())
+        current = []
 
-    def test_two_updaters_at_once_both_end_well(self):
-        # Many small files side by side in one directory, each arriving
-        # slowly: the two updaters finish files, prove and rename them at
-        # moments that keep crossing.
-        many = {"f%02d.dat" % i: os.urandom(200 + 37 * i) for i in range(TWO_AT_ONCE_FILES)}
-        files = {MANIFEST: manifest_of([(p, md5_upper(d)) for p, d in many.items()])}
-        files.update({BASE + "game/" + p: d for p, d in many.items()})
-        tries, failures = TWO_AT_ONCE_TRIES, []
+        def mark_read_only(install):
+            older = os.path.join(install.dir, "game", "dir", "b.dat")
+            current.append(os.path.join(install.dir, "game", "c.dat"))
+            with open(current[0], "wb") as f:
+                f.write(GOOD["c.dat"])
+            # Wine shows a file without write permission as read-only.
+            for path in (older, current[0]):
+                os.chmod(path, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        requested = self.run_case("file: the older copy read-only", good_files(), expect="no box / 0",
+                                  prepare=mark_read_only)
+        self.assertNotIn(BASE + "game/c.dat", requested)
+
+    def two_at_once(self, name, many, files, tries, offered=None):
+        """Two updaters started 0-2 s apart, tries times over: each must end
+        well, every file listed must then be current, nothing left behind
+        and nothing changed outside game\\, the front door kept (or, when
+        offered, replaced whole), and a third run must find it all current."""
+        failures, outside_changed, partials_left, fronts = [], 0, 0, set()
         for attempt in range(tries):
-            install = Installation("two at once")
+            install = Installation(name)
             # Left by updaters that are no longer running.
             for stale in (os.path.join(install.dir, "game", "dir", "qalUpdate.3.part"),
                           os.path.join(install.dir, "game", "qalUpdate.part")):
                 with open(stale, "wb") as f:
                     f.write(b"stale")
+            before = install.snapshot_outside()
+            programs = install.front_door()
             reports = [None, None]
             with qaltest.ResourceServer(port=PORT, files=files) as server:
                 server.default_mode = "slow"
@@ -454,15 +593,151 @@ class FaultMatrix(qaltest.unittest.TestCase):
             outcomes = [outcome_of(r) for r in reports]
             wrong = [p for p, d in many.items() if install.read(p) != d]
             partials = install.partials()
+            partials_left = max(partials_left, len(partials))
+            outside = changed_paths(before, install.snapshot_outside())
+            outside_changed = max(outside_changed, len(outside))
+            front = front_door_state(programs, install.front_door(), offered)
+            fronts.add(front)
+            launches = install.launches()
             with qaltest.ResourceServer(port=PORT, files=files) as server:
                 again = install.run()
-            if (outcomes != ["no box / 0"] * 2 or wrong or partials or outcome_of(again) != "no box / 0"
-                    or server.paths_requested() != [MANIFEST] or install.partials()):
-                failures.append((attempt, outcomes, wrong, partials, outcome_of(again)))
-        self.rows.append(("two updaters 0-2 s apart, %d slow files, %d tries" % (len(many), tries),
-                          "no box / 0 twice" if not failures else "%d of %d tries FAILED" % (len(failures), tries),
-                          0, "-", 0, "yes" if not failures else "NO"))
+            if (outcomes != ["no box / 0"] * 2 or wrong or partials or outside
+                    or front != ("new" if offered else "kept") or len(launches) != 2
+                    or outcome_of(again) != "no box / 0" or server.paths_requested() != [MANIFEST]
+                    or install.partials() or install.moved_aside()):
+                failures.append((attempt, outcomes, wrong, partials, outside, front, launches, outcome_of(again),
+                                 server.paths_requested()))
+        self.rows.append((name, "no box / 0 twice" if not failures else "%d of %d tries FAILED" % (len(failures), tries),
+                          outside_changed, "/".join(sorted(fronts)), "-", partials_left,
+                          "yes" if not failures else "NO"))
         self.assertEqual(failures, [])
+
+    def test_two_updaters_at_once_both_end_well(self):
+        # Many small files side by side in one directory, each arriving
+        # slowly: the two updaters finish files, prove and rename them at
+        # moments that keep crossing.
+        many = {"f%02d.dat" % i: os.urandom(200 + 37 * i) for i in range(TWO_AT_ONCE_FILES)}
+        files = {MANIFEST: manifest_of([(p, md5_upper(d)) for p, d in many.items()])}
+        files.update({BASE + "game/" + p: d for p, d in many.items()})
+        self.two_at_once("two updaters 0-2 s apart, %d slow files, %d tries" % (len(many), TWO_AT_ONCE_TRIES),
+                         many, files, TWO_AT_ONCE_TRIES)
+
+    def test_a_new_front_door_is_taken_whole_and_any_trouble_keeps_the_old_one(self):
+        ok = "no box / 0"
+        new = next_front_door()
+        updater_only = {"qalUpdate.exe": new["qalUpdate.exe"]}
+        address = front_door_address("qalUpdate.exe", new["qalUpdate.exe"])
+
+        def link_programs(install):
+            # Windows never lets the running updater's file be written; a
+            # link to each program must keep the bytes it had.
+            for name in FRONT_DOOR:
+                os.link(os.path.join(install.dir, name), os.path.join(install.root, name + " as it was"))
+        requested = self.run_case("front door: both programs replaced", offering(new), expect=ok, offered=new,
+                                  expect_front_door="new", prepare=link_programs)
+        self.assertEqual(sorted(p for p in requested if "/frontdoor/" in p),
+                         sorted(front_door_address(n, d) for n, d in new.items()))
+        # The new updater goes on with the game: the manifest once more, then the file.
+        self.assertEqual(requested.count(MANIFEST), 2, requested)
+        self.assertEqual(requested.count(BASE + "game/dir/b.dat"), 1, requested)
+
+        cases = [("front door: " + mode, offering(updater_only), address, mode)
+                 for mode in ("404", "500", "reset", "truncate", "chunked_cut", "other_bytes", "stall",
+                              "redirect_missing")]
+        cases += [("front door: a size other than the listed one",
+                   offering(updater_only, size=len(new["qalUpdate.exe"]) + 1), None, None)]
+        for name, files, fault_path, mode in cases:
+            with self.subTest(case=name):
+                requested = self.run_case(name, files, fault_path, mode, expect=ok)
+                self.assertIn(address, requested, name)
+
+        # A program that is not this build's updater fails its check: the
+        # micro-client offered in its place, and an updater whose keys would
+        # refuse the manifest this one took (here: one built with keys, for
+        # an installation whose manifests are unsigned).
+        with open(STUB, "rb") as f:
+            stub = f.read()
+        refusing = next_front_door(SIGNED_UPDATER)["qalUpdate.exe"]
+        for name, program in [("front door: the micro-client offered as qalUpdate.exe", stub),
+                              ("front door: an updater that would refuse the manifest", refusing)]:
+            with self.subTest(case=name):
+                requested = self.run_case(name, offering({"qalUpdate.exe": program}), expect=ok)
+                self.assertIn(front_door_address("qalUpdate.exe", program), requested, name)
+
+        # Never an offer: another architecture's, or one after the first entry.
+        for name, files in [("front door: offered for %s only" % OTHER_ARCH, offering(new, arch=OTHER_ARCH)),
+                            ("front door: offered after the first file", offering(new, after_first_file=True))]:
+            with self.subTest(case=name):
+                requested = self.run_case(name, files, expect=ok)
+                self.assertFalse([p for p in requested if "/frontdoor/" in p], (name, requested))
+
+        # Once a hand-off: the new updater does not replace itself again,
+        # even when the manifest it fetches offers yet another one.
+        files = offering(new)
+        again = next_front_door()
+        again["qalUpdate.exe"] += b"again\n"
+        files[MANIFEST] = [files[MANIFEST], offering(again, serve=False)[MANIFEST]]
+        files.update({front_door_address(n, d): d for n, d in again.items()})
+        requested = self.run_case("front door: the manifest offers yet another one to the new updater", files,
+                                  expect=ok, offered=new, expect_front_door="new")
+        self.assertEqual(len([p for p in requested if "/frontdoor/" in p]), 2, requested)
+
+    def test_a_front_door_killed_at_any_moment_is_whole(self):
+        # The updater's program comes slowly; the run is ended at moments
+        # from its fetch to the new updater's own work. Each program must be
+        # wholly the old one or wholly the new one, and the next start must
+        # take the new front door and leave nothing behind.
+        new = next_front_door()
+        files = offering(new)
+        for kill_ms in (1500, 3500, 5500, 7500):
+            with self.subTest(kill_ms=kill_ms):
+                install = Installation("killed")
+                programs = install.front_door()
+                with qaltest.ResourceServer(port=PORT, files=files) as server:
+                    server.fail(front_door_address("qalUpdate.exe", new["qalUpdate.exe"]), "slow")
+                    # A new updater may go on after the one started is ended: waited for.
+                    qaltest.run_exact(install.command_line(), cwd=install.root, answers=["IDOK"], timeout_ms=120000,
+                                      kill_after_ms=kill_ms, follow=["qalUpdate.exe"])
+                after = install.front_door()
+                whole = all(after[n] in (programs[n], new[n]) for n in FRONT_DOOR)
+                partials = len(install.partials())
+                # The next start takes the new front door, and the one after
+                # it finds everything current and the images aside gone.
+                healed = self.heal(install, files, asides_allowed=True) and self.heal(install)
+                state = front_door_state(programs, after, new)
+                if state == "MIXED" and whole:
+                    state = "whole, one new"
+                self.rows.append(("front door: killed after %.1f s" % (kill_ms / 1000), "killed", 0, state, "-",
+                                  partials, "yes" if healed else "NO"))
+                self.assertTrue(whole, (kill_ms, state))
+                # A partial file the kill left is the next start's to remove (healed).
+                self.assertTrue(healed, self.last_healing)
+                self.assertEqual(front_door_state(programs, install.front_door(), new), "new")
+
+    def test_two_updaters_at_once_with_a_new_front_door_offered(self):
+        many = {"f%02d.dat" % i: os.urandom(200 + 37 * i) for i in range(TWO_AT_ONCE_FILES // 2)}
+        new = next_front_door()
+        lines = [offer_line(n, d) for n, d in sorted(new.items())]
+        lines += ["  <file path='%s' ver='%s'/>" % (p, md5_upper(d)) for p, d in many.items()]
+        files = {MANIFEST: ("<update version='9.9'>\n" + "\n".join(lines) + "\n</update>\n").encode()}
+        files.update({BASE + "game/" + p: d for p, d in many.items()})
+        files.update({front_door_address(n, d): d for n, d in new.items()})
+        tries = max(2, TWO_AT_ONCE_TRIES // 2)
+        self.two_at_once("front door: two updaters 0-2 s apart, %d slow files, %d tries" % (len(many), tries),
+                         many, files, tries, offered=new)
+
+    @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
+    def test_a_signed_updater_takes_only_front_doors_the_signature_covers(self):
+        kept = qaltest.sign_manifest(signed_body(), key("first"))
+        heal = signed_files(qaltest.sign_manifest(signed_body(SEQUENCE + 1), key("first")))
+        new = next_front_door(SIGNED_UPDATER)
+        for name, sha256 in [("signed: a new front door", True), ("signed: a front door without SHA-256", False)]:
+            with self.subTest(case=name):
+                requested = self.run_case(name, offering(new, sha256=sha256, signed=True), expect="no box / 0",
+                                          updater=SIGNED_UPDATER, heal_files=heal, kept_manifest=kept,
+                                          manifest_refused=False, offered=new,
+                                          expect_front_door="new" if sha256 else "kept")
+                self.assertEqual(len([p for p in requested if "/frontdoor/" in p]), 2 if sha256 else 0, requested)
 
     @qaltest.unittest.skipUnless(SIGNED_UPDATER, "no updater built with manifest keys")
     def test_a_signed_updater_runs_only_what_its_keys_signed(self):
@@ -478,8 +753,12 @@ class FaultMatrix(qaltest.unittest.TestCase):
                  ("signed: the genuine signature in lax DER", lax_der(good), FAILED),
                  ("signed: by a key not built in", qaltest.sign_manifest(unsigned, key("other")), FAILED),
                  ("signed: a byte changed after signing", bytes(changed), FAILED),
-                 ("signed: a sequence below the kept one",
-                  qaltest.sign_manifest(signed_body(SEQUENCE - 1), key("first")), FAILED),
+                 # Genuine but older: a cache still serving an earlier
+                 # publish. The kept one is taken instead, and stays.
+                 ("signed: a sequence below the kept one: the kept one is taken",
+                  qaltest.sign_manifest(signed_body(SEQUENCE - 1), key("first")), "no box / 0"),
+                 ("signed: a sequence below the kept one and a byte changed",
+                  qaltest.sign_manifest(signed_body(SEQUENCE - 1), key("first")).replace(b"9.9", b"9.8", 1), FAILED),
                  ("signed: no sequence", qaltest.sign_manifest(signed_body(None), key("first")), FAILED),
                  ("signed: an entry without sha256",
                   qaltest.sign_manifest(signed_body(sha256={"c.dat": None}), key("first")), FAILED),
@@ -526,7 +805,8 @@ class HttpsRows(qaltest.unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        lines = ["| case | outcome | bytes outside `game\\` | older copy | partial files |", "|---|---|---|---|---|"]
+        lines = ["| case | outcome | paths changed outside `game\\` | older copy | partial files |",
+                 "|---|---|---|---|---|"]
         lines += ["| %s | %s | %d | %s | %d |" % row for row in cls.rows]
         with open(qaltest.build_path("fault-matrix-https.md"), "w", encoding="utf-8") as f:
             f.write("HTTPS (%s), produced by tests/updater/fault_matrix_test.py\n\n" % qaltest.TARGET)
@@ -540,7 +820,7 @@ class HttpsRows(qaltest.unittest.TestCase):
             report = install.run()
         older = install.read(MIDDLE)
         state = "intact" if older == OLDER else ("replaced" if older == GOOD[MIDDLE] else "DAMAGED")
-        row = (name, outcome_of(report), changed_bytes(before, install.snapshot_outside()), state,
+        row = (name, outcome_of(report), len(changed_paths(before, install.snapshot_outside())), state,
                len(install.partials()))
         self.rows.append(row)
         return row, install, server
@@ -558,6 +838,195 @@ class HttpsRows(qaltest.unittest.TestCase):
         self.assertEqual(server.paths_requested(), [])
         self.assertIsNone(install.kept_manifest())
         self.assertFalse(os.path.exists(os.path.join(install.dir, "game", "launch-record.txt")))
+
+
+class CdnRows(qaltest.unittest.TestCase):
+    """A publish behind a CDN: the updater's address is a caching edge
+    (nginx, keeping every answer for a day whatever the origin says, see
+    qaltest.CdnEdge) in front of the operator's origin. The operator
+    publishes version A, then B, with qalManifest build --object-dir, in the
+    order the README gives (objects, game/, the manifest last). Each row
+    gives an edge the copies of A that a real edge could still hold, then
+    has a player start: never a box, every listed file of one version
+    proven, a signed installation never older than it was; the next start,
+    through an edge that has forgotten A, brings B. The table lands in
+    fault-matrix-cdn.md."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not MANIFEST_TOOL:
+            raise qaltest.unittest.SkipTest("no qalManifest in this build")
+        cls.rows = []
+        with open(STUB, "rb") as f:
+            stub = f.read()
+        cls.versions = {"A": {"PelMicroLauncher.exe": stub, "a.dat": os.urandom(3000), "dir\\b.dat": os.urandom(9000),
+                              "c.dat": b"c of A\n" * 50}}
+        cls.versions["B"] = dict(cls.versions["A"], **{"dir\\b.dat": os.urandom(9500), "c.dat": b"c of B\n" * 60,
+                                                       "new.dat": b"only in B\n"})
+        cls.sites = {}
+        for signed in (False, True):
+            site = qaltest.make_temp_dir("origin-")
+            for name, sequence in (("A", SEQUENCE), ("B", SEQUENCE + 1)):
+                cls.publish(site, cls.versions[name], name, sequence if signed else None)
+                cls.sites[name, signed] = qaltest.make_temp_dir("origin-%s-" % name)
+                shutil.copytree(site, cls.sites[name, signed], dirs_exist_ok=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        lines = ["| case | outcome | version after | paths changed outside `game\\` | partial files | "
+                 "next start, through an edge without A |", "|---|---|---|---|---|---|"]
+        lines += ["| %s | %s | %s | %d | %d | %s |" % row for row in cls.rows]
+        with open(qaltest.build_path("fault-matrix-cdn.md"), "w", encoding="utf-8") as f:
+            f.write("Behind a CDN (%s), produced by tests/updater/fault_matrix_test.py\n\n" % qaltest.TARGET)
+            f.write("\n".join(lines) + "\n")
+        print("\n".join(lines))
+
+    @staticmethod
+    def publish(site, tree, version, sequence):
+        """What the operator does, in that order: objects (by qalManifest),
+        the game tree, then the manifest."""
+        root = os.path.join(site, BASE.strip("/"))
+        game = qaltest.make_temp_dir("publish-")
+        for path, data in tree.items():
+            os.makedirs(os.path.join(game, os.path.dirname(path.replace("\\", "/"))), exist_ok=True)
+            with open(os.path.join(game, *path.split("\\")), "wb") as f:
+                f.write(data)
+        staged = os.path.join(game, "..", os.path.basename(game) + ".xml")
+        args = ["build", qaltest.win_path(game), "--version", version, "--object-dir",
+                qaltest.win_path(os.path.join(root, "objects")), "-o", qaltest.win_path(staged)]
+        if sequence:
+            args += ["--sign", qaltest.win_path(key("first")), "--sequence", str(sequence)]
+        os.makedirs(root, exist_ok=True)
+        made = qaltest.run_windows(MANIFEST_TOOL, *args, timeout=300)
+        if made.returncode != 0:
+            raise RuntimeError("qalManifest build failed: %s" % (made.stdout + made.stderr).decode(errors="replace"))
+        shutil.rmtree(os.path.join(root, "game"), ignore_errors=True)
+        shutil.copytree(game, os.path.join(root, "game"))
+        os.replace(staged, os.path.join(root, "qupdater.xml"))
+
+    def addresses(self, name, signed, manifest=True, objects=True, game=True):
+        """The addresses of version name an edge may still hold."""
+        root = os.path.join(self.sites[name, signed], BASE.strip("/"))
+        found = [MANIFEST] if manifest else []
+        for path, data in self.versions[name].items():
+            if objects:
+                found.append(BASE + "objects/" + md5_upper(data))
+            if game:
+                found.append(BASE + "game/" + path.replace("\\", "/"))
+        self.assertTrue(all(os.path.exists(os.path.join(root, a[len(BASE):])) for a in found))
+        return found
+
+    def player(self, name, signed):
+        """An installation whose game\\ is version name, as an earlier run
+        left it (a signed one keeps that version's manifest); None: new."""
+        updater = SIGNED_UPDATER if signed else UPDATER
+        kept = None
+        if name and signed:
+            with open(os.path.join(self.sites[name, True], BASE.strip("/"), "qupdater.xml"), "rb") as f:
+                kept = f.read()
+        install = Installation("cdn", updater, kept)
+        os.remove(os.path.join(install.dir, "game", *MIDDLE.split("\\")))
+        if not name:
+            os.remove(os.path.join(install.dir, "game", "PelMicroLauncher.exe"))
+        for path, data in (self.versions[name] if name else {}).items():
+            with open(os.path.join(install.dir, "game", *path.split("\\")), "wb") as f:
+                f.write(data)
+        return install
+
+    def version_of(self, install):
+        for name, tree in self.versions.items():
+            if all(install.read(p) == d for p, d in tree.items()):
+                return name
+        return "MIXED"
+
+    def through_edge(self, install, held=(), signed=False, fail_origin=(), updater=None):
+        """A start of the player's updater through a fresh edge that holds
+        the addresses in held as A was published; B is published since."""
+        cache = qaltest.make_temp_dir("edge-cache-")
+        if held:
+            with qaltest.ResourceServer(port=PORT + 50, root=self.sites["A", signed]) as origin, \
+                    qaltest.CdnEdge(PORT, PORT + 50, cache) as edge:
+                for address in held:
+                    self.assertIsNotNone(edge.get(address), address)
+        if updater:
+            install.use(updater)
+        with qaltest.ResourceServer(port=PORT + 50, root=self.sites["B", signed]) as origin:
+            for path in fail_origin:
+                origin.fail(path, "404")
+            with qaltest.CdnEdge(PORT, PORT + 50, cache) as edge:
+                report = install.run()
+            asked = origin.paths_requested()
+        return report, asked, edge.hits()
+
+    def row(self, name, install, held=(), signed=False, expect="no box / 0", expect_version="B",
+            fail_origin=(), updater=None):
+        before = install.snapshot_outside()
+        kept_before = install.kept_manifest()
+        report, asked, hits = self.through_edge(install, held, signed, fail_origin, updater)
+        outcome = outcome_of(report)
+        version = self.version_of(install)
+        outside = changed_paths(before, install.snapshot_outside())
+        partials = len(install.partials())
+        kept_after = install.kept_manifest()
+        # The next start reaches an edge that has forgotten A: B, whole.
+        if updater:
+            install.use(SIGNED_UPDATER if signed else UPDATER)
+        again, _, _ = self.through_edge(install, signed=signed)
+        healed = outcome_of(again) == "no box / 0" and self.version_of(install) == "B" and not install.partials()
+        self.rows.append((name, outcome, version, len(outside), partials, "B, no box" if healed else "NO"))
+        self.assertEqual(outcome, expect, (name, hits))
+        self.assertEqual(version, expect_version, (name, hits))
+        self.assertEqual((outside, partials), ([], 0), name)
+        if signed and kept_before is not None:
+            # Never older than it was; taken back to A, the kept one stays.
+            sequence = lambda kept: int(re.search(rb"sequence='?\"?(\d+)", kept).group(1))
+            self.assertGreaterEqual(sequence(kept_after), sequence(kept_before), name)
+        self.kept = (kept_before, kept_after)
+        self.assertTrue(healed, (name, again))
+        return asked, hits
+
+    def test_a_publish_behind_an_edge_shows_no_player_a_failure(self):
+        for signed in (False, True):
+            flavour = "signed: " if signed else ""
+            with self.subTest(signed=signed):
+                # The edge still holds all of A: A, whole, for old and new players alike.
+                held = self.addresses("A", signed)
+                self.row(flavour + "cdn: the edge holds A; a player at A", self.player("A", signed), held, signed,
+                         expect_version="A")
+                self.row(flavour + "cdn: the edge holds A; a new player", self.player(None, signed), held, signed,
+                         expect_version="A")
+                # The edge's manifest is new, its files old: objects never are.
+                held = self.addresses("A", signed, manifest=False)
+                asked, hits = self.row(flavour + "cdn: the edge gives B's manifest and A's files",
+                                       self.player("A", signed), held, signed)
+                self.assertFalse([h for h in hits if "/game/" in h[0]], hits)
+                # A player at B meets an edge's A: a signed one stays at B
+                # (the kept manifest, proven again); an unsigned one takes A
+                # whole, and the next start brings B.
+                self.row(flavour + "cdn: a player at B meets an edge's A", self.player("B", signed),
+                         self.addresses("A", signed), signed, expect_version="B" if signed else "A")
+                if signed:
+                    self.assertEqual(self.kept[1], self.kept[0], "the kept manifest changed")
+                # An object missing at the origin: its game/ address, once.
+                missing = BASE + "objects/" + md5_upper(self.versions["B"]["dir\\b.dat"])
+                asked, _ = self.row(flavour + "cdn: an object missing at the origin", self.player("A", signed),
+                                    signed=signed, fail_origin=[missing])
+                self.assertEqual(asked.count(BASE + "game/dir/b.dat"), 1, asked)
+                self.assertLess(asked.index(missing), asked.index(BASE + "game/dir/b.dat"), asked)
+
+    @qaltest.unittest.skipUnless(UPDATER_BEFORE and SIGNED_UPDATER_BEFORE, "no updater of before in this build")
+    def test_an_updater_of_before_keeps_working_from_game(self):
+        for signed in (False, True):
+            flavour = "signed: " if signed else ""
+            before = SIGNED_UPDATER_BEFORE if signed else UPDATER_BEFORE
+            with self.subTest(signed=signed):
+                asked, _ = self.row(flavour + "cdn: an updater of before, B published", self.player("A", signed),
+                                    signed=signed, updater=before)
+                self.assertFalse([p for p in asked if "/objects/" in p], asked)
+        # What objects end: game/ addresses change bytes, and an edge keeps the old ones.
+        self.row("cdn: an updater of before, the edge gives B's manifest and A's game/ files",
+                 self.player("A", False), self.addresses("A", False, manifest=False, objects=False),
+                 updater=UPDATER_BEFORE, expect=FAILED, expect_version="A")
 
 
 if __name__ == "__main__":
