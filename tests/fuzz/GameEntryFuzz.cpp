@@ -1,11 +1,13 @@
 // Arbitrary addresses, markers, base addresses and launcher paths through the
-// game-entry test and the updater's parameter text.
+// game-entry test and the updater's parameter text; the same texts as
+// command lines through the front door's check mode.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "FrontDoorCheck.h"
 #include "GameEntryRules.h"
 
 namespace {
@@ -58,5 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(middle == std::wstring(kResourceBaseParameter) + base);
     else
         Require(middle.empty());
+
+    // A check is asked for only in exactly the form the updater writes, so
+    // no hand-off's text is ever taken for one.
+    uint32_t challenge = 0;
+    std::wstring manifest;
+    for (const std::wstring& text : {address, parameters}) {
+        if (ParseFrontDoorCheck(text.c_str(), &challenge, &manifest))
+            Require(FormFrontDoorCheckArguments(challenge, manifest.c_str()) == text);
+        const wchar_t* arguments = ArgumentsOfCommandLine(text.c_str());
+        Require(arguments >= text.c_str() && arguments <= text.c_str() + text.size());
+    }
+    Require(!ParseFrontDoorCheck(parameters.c_str(), &challenge, &manifest) || address.empty() ||
+            address.compare(0, 18, kFrontDoorCheckOption) == 0);
     return 0;
 }

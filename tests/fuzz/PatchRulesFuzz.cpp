@@ -1,7 +1,9 @@
-// Arbitrary bytes as qupdater.xml: every patch offer read from it must keep
-// every rule (so an updater never fetches or applies what they forbid), the
-// offer chosen for a digest must be the one that names it, and a patch's
-// path is either whole or not formed at all, whatever the room.
+// Arbitrary bytes as qupdater.xml: every patch offer and every front-door
+// offer read from it must keep every rule (so an updater never fetches,
+// applies or runs what they forbid), the offer chosen for a digest or a
+// program must be the one that names it, the objects' directory is plain,
+// and an offer's or object's path is either whole or not formed at all,
+// whatever the room.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +14,9 @@
 #include <tinyxml2.h>
 
 #include "DigestText.h"
+#include "FrontDoorOffers.h"
 #include "ManifestReader.h"
+#include "ObjectStore.h"
 #include "ManifestSignature.h"
 #include "PatchRules.h"
 
@@ -52,6 +56,61 @@ void CheckOffers(const ManifestEntry& entry, bool requireSha256)
     Require(PatchFor(offers, entry.expectedDigest ? entry.expectedDigest : "") == nullptr);
 }
 
+// Every way of forming a path into too little room refuses it whole and
+// writes nothing past the room given.
+template <typename Form>
+void RequireWholeOrNothing(const std::string& whole, Form form)
+{
+    for (size_t room = 0; room <= whole.size(); ++room) {
+        char tight[200];
+        std::memset(tight, 'x', sizeof tight);
+        Require(!form(tight, room));
+        Require(room == 0 || tight[0] == '\0');
+        Require(tight[room] == 'x');
+    }
+}
+
+void CheckFrontDoor(const tinyxml2::XMLDocument& document, bool requireSha256)
+{
+    std::vector<FrontDoorOffer> offers = FrontDoorOffers(document, requireSha256);
+    for (const FrontDoorOffer& offer : offers) {
+        Require(std::strcmp(offer.arch, "i686") == 0 || std::strcmp(offer.arch, "x86_64") == 0);
+        Require(std::strcmp(offer.name, "qalLogin.exe") == 0 || std::strcmp(offer.name, "qalUpdate.exe") == 0);
+        Require(IsWellFormedDigest(offer.ver));
+        Require(offer.size >= 1 && offer.size <= kMaxFrontDoorProgramBytes);
+        Require(offer.sha256 ? IsWellFormedSha256(offer.sha256) : !requireSha256);
+        Require(!offer.version || IsWellFormedFrontDoorVersion(offer.version));
+        // One offer a program and arch, and the one found is it.
+        Require(FrontDoorOfferFor(offers, offer.arch, offer.name) == &offer);
+        std::string whole = std::string("frontdoor/") + offer.arch + "/" + offer.ver + "/" + offer.name;
+        char path[96];
+        Require(FormFrontDoorPath(path, sizeof path, offer) && whole == path);
+        RequireWholeOrNothing(whole, [&](char* out, size_t room) { return FormFrontDoorPath(out, room, offer); });
+    }
+}
+
+void CheckObjects(const tinyxml2::XMLDocument& document)
+{
+    const char* objects = ManifestObjectsPath(document);
+    if (!objects)
+        return;
+    Require(IsWellFormedObjectsPath(objects) && std::strlen(objects) <= kMaxObjectsPathLength);
+    Require(objects[0] != '/' && std::strstr(objects, "//") == nullptr && std::strstr(objects, "\\") == nullptr &&
+            std::strstr(objects, ":") == nullptr);
+    for (const ManifestEntry& entry : ManifestEntries(document)) {
+        char path[kMaxObjectsPathLength + 40];
+        bool formed = FormObjectPath(path, sizeof path, objects, entry.expectedDigest);
+        Require(formed == IsWellFormedDigest(entry.expectedDigest));
+        if (!formed)
+            continue;
+        std::string whole = std::string(objects) + entry.expectedDigest;
+        Require(whole == path);
+        RequireWholeOrNothing(whole, [&](char* out, size_t room) {
+            return FormObjectPath(out, room, objects, entry.expectedDigest);
+        });
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -63,5 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         CheckOffers(entry, false);
         CheckOffers(entry, true);
     }
+    CheckFrontDoor(document, false);
+    CheckFrontDoor(document, true);
+    CheckObjects(document);
     return 0;
 }
