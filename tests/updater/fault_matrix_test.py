@@ -399,6 +399,7 @@ class FaultMatrix(qaltest.unittest.TestCase):
         partials = len(install.partials())
         kept_after = install.kept_manifest()
         launches = install.launches()
+        self.moved_aside = install.moved_aside()
 
         # The front door a case left is the one the next start runs.
         keep = updater == SIGNED_UPDATER or expect_front_door != "kept"
@@ -635,6 +636,9 @@ class FaultMatrix(qaltest.unittest.TestCase):
                 os.link(os.path.join(install.dir, name), os.path.join(install.root, name + " as it was"))
         requested = self.run_case("front door: both programs replaced", offering(new), expect=ok, offered=new,
                                   expect_front_door="new", prepare=link_programs)
+        # The running updater was moved aside, never replaced where it ran
+        # (which Windows refuses, though Wine allows it).
+        self.assertEqual(len(self.moved_aside), 1, self.moved_aside)
         self.assertEqual(sorted(p for p in requested if "/frontdoor/" in p),
                          sorted(front_door_address(n, d) for n, d in new.items()))
         # The new updater goes on with the game: the manifest once more, then the file.
