@@ -185,27 +185,31 @@ TEST_F(HandOffTest, LongAddressesReachTheUpdaterWhole)
 
 TEST_F(HandOffTest, MissingUpdaterStillQuitsAndDestroysTheBrowserHost)
 {
+    // An updater elsewhere, where a search by bare name would find it, must
+    // not be mistaken for the missing one.
+    const std::wstring elsewhere = MakeTestDirectory(L"elsewhere");
+    ASSERT_TRUE(InstallUpdaterStub(elsewhere));
+    SearchedDirectory searched(elsewhere);
     browserHost = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     HWND host = browserHost;
     LaunchUpdater(L"http://h/entergame.htm?id=3");
     EXPECT_EQ(PumpMessages(), 100);
     EXPECT_EQ(browserHost, nullptr);
     EXPECT_FALSE(IsWindow(host));
-    EXPECT_FALSE(Exists(dir + L"updater-command-line.txt"));
+    ASSERT_TRUE(UpdaterStartedLikeTheLauncherIsSeen(15000));
+    EXPECT_FALSE(Exists(elsewhere + L"updater-command-line.txt"));
 }
 
 TEST_F(HandOffTest, WithoutALauncherDirectoryNothingIsStartedFromElsewhere)
 {
-    // An updater in the working directory must not be mistaken for ours.
+    // An updater in the working directory or on PATH must not be mistaken
+    // for ours.
     ASSERT_TRUE(InstallUpdaterStub(dir));
-    wchar_t previous[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(dir.c_str());
+    SearchedDirectory searched(dir);
     launcherPath[0] = launcherDir[0] = configPath[0] = L'\0';
     LaunchUpdater(L"http://h/entergame.htm?id=4");
     EXPECT_EQ(PumpMessages(), 100);
-    SetCurrentDirectoryW(previous);
-    Sleep(1500);
+    ASSERT_TRUE(UpdaterStartedLikeTheLauncherIsSeen(15000));
     EXPECT_FALSE(Exists(dir + L"updater-command-line.txt"));
 }
 

@@ -2,6 +2,8 @@
 
 #include "LauncherState.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
 
 std::wstring MakeTestDirectory(const wchar_t* stem)
@@ -76,6 +78,48 @@ std::wstring WaitForUpdaterCommandLine(const std::wstring& dir, DWORD timeoutMs)
         Sleep(50);
     }
     return std::wstring();
+}
+
+bool UpdaterStartedLikeTheLauncherIsSeen(DWORD timeoutMs)
+{
+    const std::wstring control = MakeTestDirectory(L"control");
+    if (control.empty() || !InstallUpdaterStub(control))
+        return false;
+    const HINSTANCE started = ShellExecuteW(nullptr, L"open", (control + L"qalUpdate.exe").c_str(),
+                                            L"http://h/entergame.htm?control", nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(started) <= 32)
+        return false;
+    return !WaitForUpdaterCommandLine(control, timeoutMs).empty();
+}
+
+namespace {
+
+std::wstring Variable(const wchar_t* name)
+{
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    std::wstring value(size, L'\0');
+    if (size == 0)
+        return value;
+    value.resize(GetEnvironmentVariableW(name, &value[0], size));
+    return value;
+}
+
+}  // namespace
+
+SearchedDirectory::SearchedDirectory(const std::wstring& dir)
+    : previousPath(Variable(L"PATH"))
+{
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    previousDir = current;
+    SetCurrentDirectoryW(dir.c_str());
+    SetEnvironmentVariableW(L"PATH", (dir + L";" + previousPath).c_str());
+}
+
+SearchedDirectory::~SearchedDirectory()
+{
+    SetCurrentDirectoryW(previousDir.c_str());
+    SetEnvironmentVariableW(L"PATH", previousPath.c_str());
 }
 
 int PumpMessages()

@@ -148,6 +148,9 @@ class LauncherTest(qaltest.unittest.TestCase):
         self.assertEqual(restored["childTransparent"]["rect"], SKIN_RECT)
 
     def test_clear_button_starts_clearing_and_reports_success(self):
+        # WinExec looks in the launcher's own directory first: the stand-in
+        # there records the command it was started with.
+        shutil.copy(STUB, os.path.join(self.dir, "rundll32.exe"))
         report = self.run_launcher(answers=["IDOK"], dump_on=["transparent:6000"],
                                    on_window=[click_at(3, 3000), close_at(7500)])
         self.assertEqual(len(report["boxes"]), 1)
@@ -155,6 +158,20 @@ class LauncherTest(qaltest.unittest.TestCase):
         self.assertEqual((box["caption"], box["text"]), ("提示", "清理成功!"))
         self.assertEqual(h(box["owner"]), 0)
         self.assertIn("transparent", by_class(report["dumps"][0]))
+        self.assertEqual(self.stub_record("rundll32-command-line.txt"),
+                         "rundll32.exe InetCpl.cpl, ClearMyTracksByProcess 8")
+
+    def stub_record(self, name, timeout_s=15):
+        """What a stub recorded beside itself; None when nothing came in time."""
+        record = os.path.join(self.dir, name)
+        deadline = time.monotonic() + timeout_s
+        while time.monotonic() < deadline:
+            # Created empty, then written: an empty record is not whole yet.
+            if os.path.exists(record) and os.path.getsize(record) > 0:
+                with open(record, "rb") as f:
+                    return f.read().decode("utf-16-le")
+            time.sleep(0.2)
+        return None
 
     def make_game_tree(self, read_only, link=True):
         game = os.path.join(self.dir, "game")
