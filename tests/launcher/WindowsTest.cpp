@@ -183,6 +183,29 @@ TEST_F(HandOffTest, LongAddressesReachTheUpdaterWhole)
     EXPECT_EQ(ParametersSeen(), entry + L"&urlBase=" + base + L" \"" + dir + L"qalLogin.exe\"");
 }
 
+TEST_F(HandOffTest, AnUpdaterLeftAsideIsPutBackAndStarted)
+{
+    // A run ended between the updater's two renames: no qalUpdate.exe, its
+    // image aside, and an older image aside from an earlier replacement.
+    ASSERT_TRUE(InstallUpdaterStub(dir));
+    const std::wstring newest = dir + L"qalUpdate.exe.0000abcd.old", older = dir + L"qalUpdate.exe.00001234.old";
+    ASSERT_TRUE(MoveFileW((dir + L"qalUpdate.exe").c_str(), newest.c_str()));
+    ASSERT_TRUE(CopyFileW(newest.c_str(), older.c_str(), TRUE));
+    {
+        HANDLE file = CreateFileW(older.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        FILETIME longAgo = {0x5A5A0000u, 0x01D00000u};  // 2014
+        EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &longAgo));
+        CloseHandle(file);
+    }
+    LaunchUpdater(L"http://h/entergame.htm?id=5");
+    EXPECT_EQ(PumpMessages(), 100);
+    EXPECT_EQ(ParametersSeen(), L"http://h/entergame.htm?id=5 \"" + dir + L"qalLogin.exe\"");
+    EXPECT_FALSE(Exists(newest));
+    EXPECT_TRUE(Exists(older));
+}
+
 TEST_F(HandOffTest, MissingUpdaterStillQuitsAndDestroysTheBrowserHost)
 {
     // An updater elsewhere, where a search by bare name would find it, must
