@@ -18,6 +18,7 @@
 #include "ManifestReader.h"
 #include "ManifestWriter.h"
 #include "NameRules.h"
+#include "PatchMaking.h"
 #include "TreeListing.h"
 #include "VerifyReport.h"
 
@@ -359,6 +360,29 @@ TEST(ManifestVerify, FindingsForEachKindOfEntry)
     for (const VerifyPlan::Check& check : plan.checks)
         checked.insert(check.path);
     EXPECT_EQ(checked, (std::set<std::string>{"ok.dat", "数\\x.dat"}));
+}
+
+TEST(ManifestPatches, LibzstdOutOfMemoryIsToldApartFromOtherFailures)
+{
+    std::string older(1 << 20, '\0');
+    for (size_t i = 0; i < older.size(); ++i)
+        older[i] = char((i * 2654435761u) >> 13);
+    std::string newer = older.substr(0, 500000) + "inserted" + older.substr(500000);
+    // Room for the context, never for the tables of a window over a whole MiB.
+    PatchMemory scarce;
+    scarce.allocate = [](void* refused, size_t size) -> void* {
+        if (size <= 64 * 1024)
+            return std::malloc(size);
+        ++*static_cast<int*>(refused);
+        return nullptr;
+    };
+    scarce.release = [](void*, void* address) { std::free(address); };
+    int refused = 0;
+    scarce.opaque = &refused;
+    std::string patch, error;
+    EXPECT_EQ(MakePatch(older, newer, &patch, &error, scarce), PatchMade::OutOfMemory) << error;
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(MakePatch(older, newer, &patch, &error), PatchMade::Made) << error;
 }
 
 // A scratch directory removed with everything in it.

@@ -182,7 +182,13 @@ bool AddPatches(const std::vector<TreeListing>& olderTrees, const std::vector<Li
                     Say("cannot read " + Shown(file.path) + ": " + error);
                     return false;
                 }
-                if (!MakePatch(older, newer, &patch, &error)) {
+                PatchMade made = MakePatch(older, newer, &patch, &error);
+                if (made == PatchMade::OutOfMemory) {
+                    Say("no patch for " + Shown(file.path) + " from " + olderFile.source + ": " + error);
+                    std::string().swap(newer);
+                    continue;
+                }
+                if (made != PatchMade::Made) {
                     Say("cannot make the patch for " + Shown(file.path) + " from " + olderFile.source + ": " + error);
                     return false;
                 }
