@@ -19,6 +19,7 @@
 #include "ManifestWriter.h"
 #include "NameRules.h"
 #include "PatchMaking.h"
+#include "Platform.h"
 #include "TreeListing.h"
 #include "VerifyReport.h"
 
@@ -457,6 +458,31 @@ TEST_F(ScratchTree, LinksAreFollowedOnlyToRegularFilesInside)
         ASSERT_TRUE(DigestInput(*input, buffer.data(), buffer.size(), &digest, nullptr, &openError));
         EXPECT_EQ(digest, "4BCA24304861ACDE5770FDBE3CC2503B");
     }
+}
+
+TEST_F(ScratchTree, ANewFileNeverTakesThePlaceOfAnother)
+{
+    Put("object", "first");
+    std::string error;
+    std::unique_ptr<NewFile> file = StartNewFile(Game() + "/object", &error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(file->Write(reinterpret_cast<const unsigned char*>("second"), 6, &error)) << error;
+    EXPECT_EQ(file->Place(&error), NewFile::Placed::TargetExists) << error;
+    file.reset();
+    file = StartNewFile(Game() + "/fresh", &error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(file->Write(reinterpret_cast<const unsigned char*>("new"), 3, &error)) << error;
+    EXPECT_EQ(file->Place(&error), NewFile::Placed::Done) << error;
+    file = StartNewFile(Game() + "/abandoned", &error);
+    ASSERT_TRUE(file) << error;
+    file.reset();
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(ListDirectoryFiles(Game(), &names, &error)) << error;
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"object", "fresh"}));
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(Game() + "/object", 100, &content, &error));
+    EXPECT_EQ(content, "first");
 }
 
 TEST_F(ScratchTree, ARootThatIsNoDirectoryIsAnError)
