@@ -489,7 +489,7 @@ class ManifestObjects(unittest.TestCase):
             f.write(b"X")
         with open(kept, "rb") as f:
             damaged = f.read()
-        self.put("new.dat", b"new")
+        self.put("added.dat", b"new")  # listed before big.pak
         out = os.path.join(self.root, "next.xml")
         result = self.build(out=out)
         self.assertEqual(result.returncode, 1)
