@@ -15,9 +15,15 @@
 
 #include "CodePage.h"
 #include "FileHashing.h"
+#include "FrontDoorOffers.h"
+#include "FrontDoorPrograms.h"
 #include "ManifestReader.h"
+#include "ManifestSignature.h"
 #include "ManifestWriter.h"
 #include "NameRules.h"
+#include "ObjectStore.h"
+#include "PatchMaking.h"
+#include "Platform.h"
 #include "TreeListing.h"
 #include "VerifyReport.h"
 
@@ -228,6 +234,93 @@ TEST(ManifestText, TheUpdatersReaderReadsBackExactlyWhatWasWritten)
     EXPECT_EQ(failed, "ä");
 }
 
+TEST(ManifestText, TheUpdatersReaderFindsTheObjectsAndEveryOfferBeforeTheEntries)
+{
+    const std::string sha(64, 'a');
+    ManifestAdditions additions{"objects/",
+                                {{"i686", "qalLogin.exe", "0123456789ABCDEF0123456789ABCDEF", sha, 70000, "1.0.5"},
+                                 {"x86_64", "qalUpdate.exe", "FEDCBA9876543210FEDCBA9876543210", sha, 1, ""}}};
+    const uint64_t sequence = 7;
+    std::string manifest, failed;
+    ASSERT_TRUE(ComposeManifest(*Open(936), "1", {{"a.dat", "00000000000000000000000000000000", sha}}, &manifest,
+                                &failed, &sequence, additions));
+    tinyxml2::XMLDocument document;
+    ASSERT_TRUE(ParseManifest(document, manifest.data(), manifest.size()));
+    EXPECT_STREQ(ManifestObjectsPath(document), "objects/");
+    std::vector<FrontDoorOffer> offers = FrontDoorOffers(document, true);
+    ASSERT_EQ(offers.size(), 2u) << manifest;
+    EXPECT_STREQ(offers[0].ver, "0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_EQ(offers[0].size, 70000u);
+    EXPECT_STREQ(offers[0].version, "1.0.5");
+    EXPECT_EQ(offers[1].version, nullptr);
+    ASSERT_EQ(ManifestEntries(document).size(), 1u);
+    uint64_t read = 0;
+    EXPECT_EQ(CheckSignedManifest(document, 0, &read), SignedManifestFault::None);
+    EXPECT_EQ(read, sequence);
+}
+
+// A header as the linker writes it, enough for the check: "MZ", e_lfanew
+// at 0x3C, "PE\0\0" there and the machine after it.
+std::string PeHeader(uint16_t machine, uint32_t at = 0x80)
+{
+    std::string bytes(at + 0x40, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    for (int i = 0; i < 4; ++i)
+        bytes[0x3C + i] = char(at >> (8 * i));
+    bytes.replace(at, 4, std::string("PE\0\0", 4));
+    bytes[at + 4] = char(machine);
+    bytes[at + 5] = char(machine >> 8);
+    return bytes;
+}
+
+TEST(FrontDoorPrograms, OnlyAWindowsProgramOfItsArchitectureIsOffered)
+{
+    struct Row {
+        std::string bytes;
+        const char* arch;
+        std::string refusal;  // a part of it; empty: taken
+    };
+    std::string noSignature = PeHeader(0x14c), farOut = PeHeader(0x14c);
+    noSignature[0x81] = 'X';
+    farOut.replace(0x3C, 4, "\xf0\xff\xff\xff");  // near 4 GiB, where an unsigned sum would wrap
+    const std::vector<Row> rows = {
+        {PeHeader(0x14c), "i686", ""},
+        {PeHeader(0x8664, 0x40), "x86_64", ""},
+        {PeHeader(0x8664), "i686", "a program for x86_64, not for i686 (are the architecture directories swapped?)"},
+        {PeHeader(0x14c), "x86_64", "a program for i686, not for x86_64"},
+        {PeHeader(0xaa64), "x86_64", "a program for machine 0xaa64, not for x86_64"},
+        {"MZ", "i686", "no MZ header"},
+        {"ZM" + PeHeader(0x14c).substr(2), "i686", "no MZ header"},
+        {noSignature, "i686", "no PE header"},
+        {PeHeader(0x14c).substr(0, 0x85), "i686", "no PE header"},  // the machine cut off
+        {farOut, "i686", "no PE header"},
+    };
+    for (const Row& row : rows) {
+        std::string refusal = FrontDoorProgramRefusal(row.bytes, row.arch);
+        if (row.refusal.empty())
+            EXPECT_EQ(refusal, "") << row.arch;
+        else
+            EXPECT_NE(refusal.find(row.refusal), std::string::npos) << refusal;
+    }
+}
+
+TEST(FrontDoorPrograms, TheVersionFileHoldsOneLine)
+{
+    const std::vector<std::pair<std::string, const char*>> rows = {
+        {"1.0.5\n", "1.0.5"}, {"1.0.5", "1.0.5"}, {"2\r\n", "2"}, {"1.2.3.4", "1.2.3.4"},
+        {"", nullptr}, {"\n", nullptr}, {"1.0.5\n\n", nullptr}, {"1.0.5\r", nullptr}, {" 1.0.5", nullptr},
+        {"v1.0", nullptr}, {"1.2.3.4.5", nullptr}, {std::string("1\0", 2), nullptr},
+    };
+    for (const auto& row : rows) {
+        std::string version = "unset";
+        EXPECT_EQ(ReadFrontDoorVersionFile(row.first, &version), row.second != nullptr) << row.first;
+        if (row.second) {
+            EXPECT_EQ(version, row.second);
+        }
+    }
+}
+
 TEST(ManifestText, EncodingNameFollowsTheCodePage)
 {
     const std::vector<std::pair<unsigned, std::string>> rows = {
@@ -361,6 +454,29 @@ TEST(ManifestVerify, FindingsForEachKindOfEntry)
     EXPECT_EQ(checked, (std::set<std::string>{"ok.dat", "数\\x.dat"}));
 }
 
+TEST(ManifestPatches, LibzstdOutOfMemoryIsToldApartFromOtherFailures)
+{
+    std::string older(1 << 20, '\0');
+    for (size_t i = 0; i < older.size(); ++i)
+        older[i] = char((i * 2654435761u) >> 13);
+    std::string newer = older.substr(0, 500000) + "inserted" + older.substr(500000);
+    // Room for the context, never for the tables of a window over a whole MiB.
+    PatchMemory scarce;
+    scarce.allocate = [](void* refused, size_t size) -> void* {
+        if (size <= 64 * 1024)
+            return std::malloc(size);
+        ++*static_cast<int*>(refused);
+        return nullptr;
+    };
+    scarce.release = [](void*, void* address) { std::free(address); };
+    int refused = 0;
+    scarce.opaque = &refused;
+    std::string patch, error;
+    EXPECT_EQ(MakePatch(older, newer, &patch, &error, scarce), PatchMade::OutOfMemory) << error;
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(MakePatch(older, newer, &patch, &error), PatchMade::Made) << error;
+}
+
 // A scratch directory removed with everything in it.
 class ScratchTree : public ::testing::Test {
 protected:
@@ -433,6 +549,31 @@ TEST_F(ScratchTree, LinksAreFollowedOnlyToRegularFilesInside)
         ASSERT_TRUE(DigestInput(*input, buffer.data(), buffer.size(), &digest, nullptr, &openError));
         EXPECT_EQ(digest, "4BCA24304861ACDE5770FDBE3CC2503B");
     }
+}
+
+TEST_F(ScratchTree, ANewFileNeverTakesThePlaceOfAnother)
+{
+    Put("object", "first");
+    std::string error;
+    std::unique_ptr<NewFile> file = StartNewFile(Game() + "/object", &error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(file->Write(reinterpret_cast<const unsigned char*>("second"), 6, &error)) << error;
+    EXPECT_EQ(file->Place(&error), NewFile::Placed::TargetExists) << error;
+    file.reset();
+    file = StartNewFile(Game() + "/fresh", &error);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(file->Write(reinterpret_cast<const unsigned char*>("new"), 3, &error)) << error;
+    EXPECT_EQ(file->Place(&error), NewFile::Placed::Done) << error;
+    file = StartNewFile(Game() + "/abandoned", &error);
+    ASSERT_TRUE(file) << error;
+    file.reset();
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(ListDirectoryFiles(Game(), &names, &error)) << error;
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"object", "fresh"}));
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(Game() + "/object", 100, &content, &error));
+    EXPECT_EQ(content, "first");
 }
 
 TEST_F(ScratchTree, ARootThatIsNoDirectoryIsAnError)

@@ -65,7 +65,12 @@ class ManifestCli(unittest.TestCase):
                      ("verify", out, self.game, "--version", "1"),
                      ("build", self.game, "--version", "1", "--patch-from", self.game),
                      ("build", self.game, "--version", "1", "--patch-dir", self.root),
-                     ("verify", out, self.game, "--patch-from", self.game)]:
+                     ("verify", out, self.game, "--patch-from", self.game),
+                     ("build", self.game, "--version", "1", "--front-door", self.game),
+                     ("build", self.game, "--version", "1", "--front-door-dir", self.root),
+                     ("verify", out, self.game, "--front-door", self.game),
+                     ("prune", "--object-dir", self.root), ("prune", out),
+                     ("prune", "--object-dir", self.root, "--dry-run=yes", out)]:
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertEqual(result.returncode, 2, result.stderr)
@@ -76,8 +81,9 @@ class ManifestCli(unittest.TestCase):
             with self.subTest(args=args):
                 result = run(*args)
                 self.assertEqual(result.returncode, 0)
-                for option in (b"build", b"verify", b"--version", b"-o", b"--code-page", b"--install-dir",
-                               b"--base-url", b"--help", b"http://updates.example.com/qal_lianyun/micro/"):
+                for option in (b"build", b"verify", b"prune", b"--version", b"-o", b"--code-page", b"--install-dir",
+                               b"--base-url", b"--object-dir", b"--front-door", b"--front-door-dir", b"--dry-run",
+                               b"--help", b"http://updates.example.com/qal_lianyun/micro/"):
                     self.assertIn(option, result.stdout)
 
     def test_build_writes_the_sorted_manifest_identically_every_time(self):
@@ -434,6 +440,247 @@ class ManifestPatches(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(missing.encode(), result.stderr)
         self.assertEqual((manifest, os.path.exists(self.patches)), (b"", False))
+
+
+class ManifestObjects(unittest.TestCase):
+    """build --object-dir writes each file once under its MD5, verify and
+    prune look at the same directory."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="qal-objects-")
+        self.game = os.path.join(self.root, "game")
+        self.objects = os.path.join(self.root, "objects")
+        self.manifest = os.path.join(self.root, "qupdater.xml")
+        self.content = {"PelMicroLauncher.exe": b"MZ client", "big.pak": os.urandom(1 << 20), "same1.dat": b"twin",
+                        "sub/same2.dat": b"twin", "empty.dat": b""}
+        for path, data in self.content.items():
+            self.put(path, data)
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def put(self, path, data):
+        full = os.path.join(self.game, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+
+    def build(self, *extra, out=None):
+        return run("build", self.game, "--version", "1", "-o", out or self.manifest, "--object-dir", self.objects,
+                   *extra)
+
+    def stored(self):
+        result = {}
+        for name in os.listdir(self.objects):
+            with open(os.path.join(self.objects, name), "rb") as f:
+                result[name] = f.read()
+        return result
+
+    def test_each_file_is_written_once_under_its_md5_and_never_rewritten(self):
+        result = self.build()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.stored(), {md5_upper(data): data for data in self.content.values()})
+        with open(self.manifest, "rb") as f:
+            body = f.read()
+        self.assertIn(b'<update version="1" objects="objects/">\n', body)
+        # Only the root's attribute tells the two apart.
+        plain = run("build", self.game, "--version", "1")
+        self.assertEqual(body.replace(b' objects="objects/"', b""), plain.stdout)
+
+        # A correct object is left as it is, a missing one added.
+        kept = os.path.join(self.objects, md5_upper(self.content["big.pak"]))
+        os.utime(kept, (1000000000, 1000000000))
+        os.remove(os.path.join(self.objects, md5_upper(b"twin")))
+        self.assertEqual(self.build().returncode, 0)
+        self.assertEqual(os.stat(kept).st_mtime, 1000000000)
+        self.assertIn(md5_upper(b"twin"), self.stored())
+
+        # One holding other bytes of the same size: an error naming it; it
+        # stays, and neither a new object nor a manifest is written.
+        with open(kept, "r+b") as f:
+            f.write(b"X")
+        with open(kept, "rb") as f:
+            damaged = f.read()
+        self.put("added.dat", b"new")  # listed before big.pak
+        out = os.path.join(self.root, "next.xml")
+        result = self.build(out=out)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(kept.encode() + b": not the content of big.pak", result.stderr)
+        self.assertFalse(os.path.exists(out))
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), damaged)
+        self.assertNotIn(md5_upper(b"new"), self.stored())
+        self.assertEqual(len(os.listdir(self.objects)), 4)  # no temporary file left either
+
+    def test_verify_finds_each_missing_or_different_object(self):
+        self.assertEqual(self.build().returncode, 0)
+        ok = run("verify", self.manifest, self.game, "--object-dir", self.objects)
+        self.assertEqual((ok.returncode, ok.stdout), (0, b""), ok.stderr)
+        big, twin = md5_upper(self.content["big.pak"]), md5_upper(b"twin")
+        os.remove(os.path.join(self.objects, twin))
+        with open(os.path.join(self.objects, big), "r+b") as f:
+            f.write(b"X")
+        # An entry listing a SHA-256 is checked by it as well.
+        with open(self.manifest, "rb") as f:
+            body = f.read()
+        client = md5_upper(self.content["PelMicroLauncher.exe"]).encode()
+        with open(self.manifest, "wb") as f:
+            f.write(body.replace(client + b'"', client + b'" sha256="%s"' % hashlib.sha256(b"other").hexdigest().encode()))
+        found = run("verify", self.manifest, self.game, "--object-dir", self.objects)
+        self.assertEqual((found.returncode, found.stdout.decode().splitlines()), (1, sorted([
+            "different: objects/" + big, "different: objects/" + client.decode(), "missing: objects/" + twin])))
+        plain = os.path.join(self.root, "plain.xml")
+        self.assertEqual(run("build", self.game, "--version", "1", "-o", plain).returncode, 0)
+        unannounced = run("verify", plain, self.game, "--object-dir", self.objects)
+        self.assertIn(b"missing: objects attribute\n", unannounced.stdout)
+
+    def test_prune_removes_only_objects_no_manifest_lists(self):
+        private = os.path.join(self.root, "key.pem")
+        self.assertEqual(run("keygen", private, private + ".pub").returncode, 0)
+        old = os.path.join(self.root, "old.xml")
+        self.assertEqual(self.build(out=old).returncode, 0)
+        self.put("big.pak", b"next version")
+        self.assertEqual(self.build("--sign", private).returncode, 0)
+        stray, temporary = "0123456789ABCDEF0123456789ABCDEF", md5_upper(b"soon") + ".tmp4242"
+        for name in (stray, temporary, "readme.txt", stray.lower()):
+            with open(os.path.join(self.objects, name), "wb") as f:
+                f.write(b"x")
+        before = self.stored()
+
+        broken, cut = os.path.join(self.root, "broken.xml"), os.path.join(self.root, "cut.xml")
+        with open(broken, "wb") as f:
+            f.write(b"<update><file path='a' ver='")
+        # Whole, a comment; up to its signature, as a signing updater reads it, cut.
+        with open(cut, "wb") as f:
+            f.write(b"<update><file path='a' ver='%s'/></update><!--<!--signature:AAAA-->" % stray.encode())
+        for manifests in ([self.manifest, broken], [self.manifest, os.path.join(self.root, "none.xml")],
+                          [cut]):
+            refused = run("prune", "--object-dir", self.objects, *manifests)
+            self.assertEqual(refused.returncode, 1)
+            self.assertIn(manifests[-1].encode() + b": ", refused.stderr)
+            self.assertEqual(self.stored(), before)
+
+        old_big = md5_upper(self.content["big.pak"])
+        gone = sorted([old_big, stray])
+        dry = run("prune", "--object-dir", self.objects, "--dry-run", self.manifest)
+        self.assertEqual((dry.returncode, dry.stdout.decode().split()),
+                         (0, [w for name in gone for w in ("unused:", "objects/" + name)]))
+        self.assertEqual(self.stored(), before)
+        both = run("prune", "--object-dir", self.objects, self.manifest, old)
+        self.assertEqual((both.returncode, both.stdout.decode().split()), (0, ["removed:", "objects/" + stray]))
+        pruned = run("prune", "--object-dir", self.objects, self.manifest)
+        self.assertEqual(pruned.stdout.decode().split(), ["removed:", "objects/" + old_big])
+        self.assertEqual(set(self.stored()), set(before) - set(gone))
+        self.assertEqual(run("verify", self.manifest, self.game, "--object-dir", self.objects).returncode, 0)
+
+
+def pe(machine, tail=b""):
+    """A PE header as the linker writes it, enough for build's check."""
+    return b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" + machine.to_bytes(2, "little") + tail
+
+
+class ManifestFrontDoor(unittest.TestCase):
+    """build --front-door offers the launcher and the updater of each
+    architecture and publishes them at their content address."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="qal-frontdoor-")
+        self.game = os.path.join(self.root, "game")
+        self.door = os.path.join(self.root, "door")
+        self.out = os.path.join(self.root, "frontdoor")
+        self.manifest = os.path.join(self.root, "qupdater.xml")
+        self.programs = {("i686", "qalLogin.exe"): pe(0x14c, b"login 32"),
+                         ("i686", "qalUpdate.exe"): pe(0x14c, b"update 32"),
+                         ("x86_64", "qalUpdate.exe"): pe(0x8664, b"update 64")}
+        self.put(os.path.join(self.game, "PelMicroLauncher.exe"), b"MZ client")
+        for (arch, name), data in self.programs.items():
+            self.put(os.path.join(self.door, arch, name), data)
+        self.put(os.path.join(self.door, "VERSION"), b"1.0.5\r\n")
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def put(self, path, data):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def build(self, *extra):
+        return run("build", self.game, "--version", "2", "-o", self.manifest, "--front-door", self.door,
+                   "--front-door-dir", self.out, *extra)
+
+    def test_offers_come_before_the_first_file_and_programs_land_at_their_address(self):
+        result = self.build()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.manifest, "rb") as f:
+            lines = f.read().decode().splitlines()
+        offers = ['  <frontdoor arch="%s" name="%s" ver="%s" sha256="%s" size="%d" version="1.0.5"/>'
+                  % (arch, name, md5_upper(data), hashlib.sha256(data).hexdigest(), len(data))
+                  for (arch, name), data in sorted(self.programs.items())]
+        self.assertEqual(lines[2:5], offers)
+        self.assertTrue(lines[5].startswith("  <file "), lines)
+        published = {}
+        for top, _, names in os.walk(self.out):
+            for name in names:
+                with open(os.path.join(top, name), "rb") as f:
+                    published[os.path.relpath(os.path.join(top, name), self.out)] = f.read()
+        self.assertEqual(published, {"%s/%s/%s" % (arch, md5_upper(data), name): data
+                                     for (arch, name), data in self.programs.items()})
+
+        ok = run("verify", self.manifest, self.game, "--front-door-dir", self.out)
+        self.assertEqual((ok.returncode, ok.stdout), (0, b""), ok.stderr)
+        login, update = (os.path.join(self.out, arch, md5_upper(self.programs[(arch, name)]), name)
+                         for arch, name in (("i686", "qalLogin.exe"), ("x86_64", "qalUpdate.exe")))
+        os.remove(login)
+        with open(update, "r+b") as f:
+            f.write(b"X")
+        found = run("verify", self.manifest, self.game, "--front-door-dir", self.out)
+        self.assertEqual((found.returncode, found.stdout.decode().splitlines()), (1, [
+            "different: frontdoor/" + os.path.relpath(update, self.out),
+            "missing: frontdoor/" + os.path.relpath(login, self.out)]))
+        # A program's address holding other bytes is never rewritten.
+        again = self.build()
+        self.assertEqual(again.returncode, 1)
+        self.assertIn(update.encode() + b": not the content of", again.stderr)
+
+    def test_what_is_refused_is_named_and_no_manifest_is_written(self):
+        def refused(why, *named):
+            result = self.build()
+            self.assertEqual(result.returncode, 1, why)
+            for name in named:
+                self.assertIn(name.encode(), result.stderr, why)
+            self.assertFalse(os.path.exists(self.manifest), why)
+            self.assertFalse(os.path.exists(self.out), why)
+
+        swapped = os.path.join(self.door, "i686", "qalLogin.exe")
+        self.put(swapped, pe(0x8664))
+        refused("an x86_64 program among the i686 ones", swapped + ": a program for x86_64, not for i686")
+        self.put(swapped, b"MZ but no more")
+        refused("no PE header", swapped + ": not a Windows program")
+        self.put(swapped, pe(0x14c))
+        with open(swapped, "ab") as f:
+            f.truncate(64 * 1024 * 1024 + 1)
+        refused("too big", swapped + ": 67108865 bytes")
+        self.put(swapped, pe(0x14c))
+        version = os.path.join(self.door, "VERSION")
+        self.put(version, b"1.0.5 beta\n")
+        refused("a version that is none", version + ": not a version")
+        os.remove(version)
+        x64 = os.path.join(self.door, "x86_64")
+        os.rename(os.path.join(x64, "qalUpdate.exe"), os.path.join(x64, "qalupdate.exe"))
+        refused("an architecture without a program", x64 + ": holds neither")
+        shutil.rmtree(x64)
+        shutil.rmtree(os.path.join(self.door, "i686"))
+        refused("no architecture", self.door + ": holds neither i686/ nor x86_64/")
+
+        os.makedirs(os.path.join(self.door, "x86_64"))
+        self.put(os.path.join(self.door, "x86_64", "qalLogin.exe"), pe(0x8664))
+        result = self.build()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.manifest, "rb") as f:
+            self.assertIn(b'<frontdoor arch="x86_64" name="qalLogin.exe" ver="%s" sha256="%s" size="%d"/>'
+                          % (md5_upper(pe(0x8664)).encode(), hashlib.sha256(pe(0x8664)).hexdigest().encode(),
+                             len(pe(0x8664))), f.read())
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 an installation holding exactly that tree finds every file current: it asks
 for the manifest only and starts the micro-client."""
 import base64
+import hashlib
 import os
 import shutil
 import subprocess
@@ -143,6 +144,60 @@ class ManifestRoundTrip(qaltest.unittest.TestCase):
         self.assertIn("refused: outside (a link or other reparse point, which is never followed)", output)
         self.assertIn("refused: Карта.dat (differs only in letter case from карта.dat", output)
         self.assertEqual(sorted(os.listdir(install.root)), ["Orvane Game", "start here"])
+
+    def test_objects_and_programs_placed_checked_and_pruned_by_the_windows_tool(self):
+        install = Install({"data/z.dat": os.urandom(70000), "twin1.dat": b"twin", "sub/twin2.dat": b"twin"})
+        objects, door, out = (os.path.join(install.root, n) for n in ("objects", "door", "frontdoor"))
+        program = b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" + (0x8664).to_bytes(2, "little")
+        os.makedirs(os.path.join(door, "x86_64"))
+        with open(os.path.join(door, "x86_64", "qalUpdate.exe"), "wb") as f:
+            f.write(program)
+        manifest = os.path.join(install.root, "qupdater.xml")
+        win = qaltest.win_path
+
+        def build():
+            return tool("build", win(install.game()), "--version", "3", "-o", win(manifest), "--object-dir",
+                        win(objects), "--front-door", win(door), "--front-door-dir", win(out))
+
+        built = build()
+        self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+        expected = {}
+        for top, _, names in os.walk(install.game()):
+            for name in names:
+                with open(os.path.join(top, name), "rb") as f:
+                    data = f.read()
+                expected[hashlib.md5(data).hexdigest().upper()] = data
+        stored = {}
+        for name in os.listdir(objects):
+            with open(os.path.join(objects, name), "rb") as f:
+                stored[name] = f.read()
+        self.assertEqual(stored, expected)
+        address = os.path.join(out, "x86_64", hashlib.md5(program).hexdigest().upper(), "qalUpdate.exe")
+        with open(address, "rb") as f:
+            self.assertEqual(f.read(), program)
+
+        # What is there is kept as it is; other bytes under a name stop the build.
+        kept = os.path.join(objects, hashlib.md5(b"twin").hexdigest().upper())
+        os.utime(kept, (1000000000, 1000000000))
+        self.assertEqual(build().returncode, 0)
+        self.assertEqual(os.stat(kept).st_mtime, 1000000000)
+        with open(kept, "wb") as f:
+            f.write(b"TWIN")
+        damaged = build()
+        self.assertEqual(damaged.returncode, 1)
+        self.assertIn(b"not the content of", damaged.stdout + damaged.stderr)
+        checked = tool("verify", win(manifest), win(install.game()), "--object-dir", win(objects),
+                       "--front-door-dir", win(out))
+        self.assertEqual((checked.returncode, checked.stdout.split()), (1, [b"different:", b"objects/" +
+                                                                            os.path.basename(kept).encode()]))
+
+        stray, temporary = "0123456789ABCDEF0123456789ABCDEF", os.path.basename(kept) + ".tmp77"
+        for name in (stray, temporary):
+            with open(os.path.join(objects, name), "wb") as f:
+                f.write(b"x")
+        pruned = tool("prune", "--object-dir", win(objects), win(manifest))
+        self.assertEqual((pruned.returncode, pruned.stdout.split()), (0, [b"removed:", b"objects/" + stray.encode()]))
+        self.assertEqual(sorted(os.listdir(objects)), sorted(list(expected) + [temporary]))
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "CodePage.h"
@@ -224,6 +225,90 @@ bool WriteAll(int descriptor, const char* data, size_t size)
     return true;
 }
 
+// A new file beside target, named after it and this process: a failed run
+// leaves target as it was.
+int CreateTemporaryBeside(const std::string& target, std::string* temporary, std::string* error)
+{
+    for (int attempt = 0;; ++attempt) {
+        *temporary = target + ".tmp" + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "");
+        int descriptor = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor >= 0)
+            return descriptor;
+        if (errno != EEXIST || attempt >= 100) {
+            *error = "cannot create " + *temporary + ": " + ErrnoText(errno);
+            return -1;
+        }
+    }
+}
+
+// Renames from to to unless to is there already (errno EEXIST then).
+int RenameWithoutReplacing(const char* from, const char* to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return -1;
+    // A file system without that flag: a hard link is refused an existing
+    // name just the same.
+    if (link(from, to) != 0)
+        return -1;
+    unlink(from);
+    return 0;
+}
+
+class PosixNewFile : public NewFile {
+public:
+    PosixNewFile(std::string target, std::string temporary, int descriptor)
+        : target_(std::move(target)), temporary_(std::move(temporary)), descriptor_(descriptor)
+    {
+    }
+    ~PosixNewFile() override
+    {
+        if (descriptor_ >= 0)
+            close(descriptor_);
+        if (!placed_)
+            unlink(temporary_.c_str());
+    }
+    PosixNewFile(const PosixNewFile&) = delete;
+    PosixNewFile& operator=(const PosixNewFile&) = delete;
+
+    bool Write(const unsigned char* data, size_t size, std::string* error) override
+    {
+        if (descriptor_ >= 0 && WriteAll(descriptor_, reinterpret_cast<const char*>(data), size))
+            return true;
+        *error = "cannot write " + temporary_ + ": " + ErrnoText(errno);
+        return false;
+    }
+
+    Placed Place(std::string* error) override
+    {
+        bool written = descriptor_ >= 0 && fsync(descriptor_) == 0;
+        int failure = errno;
+        if (descriptor_ >= 0 && close(descriptor_) != 0 && written) {
+            written = false;
+            failure = errno;
+        }
+        descriptor_ = -1;
+        if (!written) {
+            *error = "cannot write " + temporary_ + ": " + ErrnoText(failure);
+            return Placed::Failed;
+        }
+        if (RenameWithoutReplacing(temporary_.c_str(), target_.c_str()) != 0) {
+            if (errno == EEXIST)
+                return Placed::TargetExists;
+            *error = "cannot rename " + temporary_ + " to " + target_ + ": " + ErrnoText(errno);
+            return Placed::Failed;
+        }
+        placed_ = true;
+        return Placed::Done;
+    }
+
+private:
+    std::string target_, temporary_;
+    int descriptor_;
+    bool placed_ = false;
+};
+
 }  // namespace
 
 std::unique_ptr<CodePage> OpenCodePage(unsigned number, std::string* error)
@@ -293,15 +378,9 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& source, std::string*
 bool ReplaceFileWith(const std::string& target, const std::string& content, std::string* error)
 {
     std::string temporary;
-    int descriptor = -1;
-    for (int attempt = 0; descriptor < 0; ++attempt) {
-        temporary = target + ".tmp" + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "");
-        descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor < 0 && (errno != EEXIST || attempt >= 100)) {
-            *error = "cannot create " + temporary + ": " + ErrnoText(errno);
-            return false;
-        }
-    }
+    int descriptor = CreateTemporaryBeside(target, &temporary, error);
+    if (descriptor < 0)
+        return false;
     bool written = WriteAll(descriptor, content.data(), content.size()) && fsync(descriptor) == 0;
     int writeError = errno;
     if (close(descriptor) != 0 && written) {
@@ -320,6 +399,65 @@ bool ReplaceFileWith(const std::string& target, const std::string& content, std:
         return false;
     }
     return true;
+}
+
+std::unique_ptr<NewFile> StartNewFile(const std::string& target, std::string* error)
+{
+    std::string temporary;
+    int descriptor = CreateTemporaryBeside(target, &temporary, error);
+    if (descriptor < 0)
+        return nullptr;
+    return std::make_unique<PosixNewFile>(target, temporary, descriptor);
+}
+
+bool ExaminePath(const std::string& path, PathKind* kind, uint64_t* size, std::string* error)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT) {
+            *kind = PathKind::Missing;
+            return true;
+        }
+        *error = ErrnoText(errno);
+        return false;
+    }
+    *kind = S_ISREG(status.st_mode) ? PathKind::File : S_ISDIR(status.st_mode) ? PathKind::Directory : PathKind::Other;
+    *size = uint64_t(status.st_size);
+    return true;
+}
+
+bool ListDirectoryFiles(const std::string& directory, std::vector<std::string>* names, std::string* error)
+{
+    names->clear();
+    DIR* stream = opendir(directory.c_str());
+    if (!stream) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(stream);
+        if (!entry)
+            break;
+        struct stat status;
+        if (fstatat(dirfd(stream), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+            names->push_back(entry->d_name);
+    }
+    int failure = errno;
+    closedir(stream);
+    if (failure) {
+        *error = ErrnoText(failure);
+        return false;
+    }
+    return true;
+}
+
+bool DeleteExistingFile(const std::string& path, std::string* error)
+{
+    if (unlink(path.c_str()) == 0)
+        return true;
+    *error = ErrnoText(errno);
+    return false;
 }
 
 bool WriteBytes(const std::string& bytes)

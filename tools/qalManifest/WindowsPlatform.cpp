@@ -298,6 +298,82 @@ private:
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 
+// A new file beside target, named after it and this process: a failed run
+// leaves target as it was.
+ScopedHandle CreateTemporaryBeside(const std::string& target, std::string* temporary, std::wstring* wideTemporary,
+                                   std::string* error)
+{
+    std::wstring wideTarget = ExtendedPath(Wide(target));
+    for (int attempt = 0;; ++attempt) {
+        std::string suffix =
+            ".tmp" + std::to_string(GetCurrentProcessId()) + (attempt ? "-" + std::to_string(attempt) : "");
+        *temporary = target + suffix;
+        *wideTemporary = wideTarget + Wide(suffix);
+        ScopedHandle file(CreateFileW(wideTemporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return file;
+        DWORD failure = GetLastError();
+        if (failure != ERROR_FILE_EXISTS || attempt >= 100) {
+            *error = "cannot create " + *temporary + ": " + SystemErrorText(failure);
+            return ScopedHandle();
+        }
+    }
+}
+
+class WindowsNewFile : public NewFile {
+public:
+    WindowsNewFile(std::string target, std::string temporary, std::wstring wideTemporary, ScopedHandle file)
+        : target_(std::move(target)), temporary_(std::move(temporary)), wideTemporary_(std::move(wideTemporary)),
+          file_(std::move(file))
+    {
+    }
+    ~WindowsNewFile() override
+    {
+        file_.Reset();
+        if (!placed_)
+            DeleteFileW(wideTemporary_.c_str());
+    }
+    WindowsNewFile(const WindowsNewFile&) = delete;
+    WindowsNewFile& operator=(const WindowsNewFile&) = delete;
+
+    bool Write(const unsigned char* data, size_t size, std::string* error) override
+    {
+        if (file_ && WriteHandle(file_.Get(), reinterpret_cast<const char*>(data), size))
+            return true;
+        *error = "cannot write " + temporary_ + ": " + SystemErrorText(GetLastError());
+        return false;
+    }
+
+    Placed Place(std::string* error) override
+    {
+        bool written = file_ && FlushFileBuffers(file_.Get());
+        DWORD failure = GetLastError();
+        // Closed before it is renamed.
+        file_.Reset();
+        if (!written) {
+            *error = "cannot write " + temporary_ + ": " + SystemErrorText(failure);
+            return Placed::Failed;
+        }
+        // Without MOVEFILE_REPLACE_EXISTING a name already there is refused.
+        if (!MoveFileExW(wideTemporary_.c_str(), ExtendedPath(Wide(target_)).c_str(), MOVEFILE_WRITE_THROUGH)) {
+            failure = GetLastError();
+            if (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS)
+                return Placed::TargetExists;
+            *error = "cannot rename " + temporary_ + " to " + target_ + ": " + SystemErrorText(failure);
+            return Placed::Failed;
+        }
+        placed_ = true;
+        return Placed::Done;
+    }
+
+private:
+    std::string target_, temporary_;
+    std::wstring wideTemporary_;
+    ScopedHandle file_;
+    bool placed_ = false;
+};
+
 }  // namespace
 
 std::unique_ptr<CodePage> OpenCodePage(unsigned number, std::string* error)
@@ -348,23 +424,11 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& source, std::string*
 
 bool ReplaceFileWith(const std::string& target, const std::string& content, std::string* error)
 {
-    std::wstring wideTarget = ExtendedPath(Wide(target));
     std::string temporary;
     std::wstring wideTemporary;
-    ScopedHandle file;
-    for (int attempt = 0; !file; ++attempt) {
-        std::string suffix =
-            ".tmp" + std::to_string(GetCurrentProcessId()) + (attempt ? "-" + std::to_string(attempt) : "");
-        temporary = target + suffix;
-        wideTemporary = wideTarget + Wide(suffix);
-        file.Reset(CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD failure = GetLastError();
-        if (!file && (failure != ERROR_FILE_EXISTS || attempt >= 100)) {
-            *error = "cannot create " + temporary + ": " + SystemErrorText(failure);
-            return false;
-        }
-    }
+    ScopedHandle file = CreateTemporaryBeside(target, &temporary, &wideTemporary, error);
+    if (!file)
+        return false;
     bool written = WriteHandle(file.Get(), content.data(), content.size()) && FlushFileBuffers(file.Get());
     DWORD writeError = GetLastError();
     // Closed before the file is deleted or renamed.
@@ -374,13 +438,79 @@ bool ReplaceFileWith(const std::string& target, const std::string& content, std:
         *error = "cannot write " + temporary + ": " + SystemErrorText(writeError);
         return false;
     }
-    if (!MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(wideTemporary.c_str(), ExtendedPath(Wide(target)).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD moveError = GetLastError();
         DeleteFileW(wideTemporary.c_str());
         *error = "cannot replace " + target + ": " + SystemErrorText(moveError);
         return false;
     }
     return true;
+}
+
+std::unique_ptr<NewFile> StartNewFile(const std::string& target, std::string* error)
+{
+    std::string temporary;
+    std::wstring wideTemporary;
+    ScopedHandle file = CreateTemporaryBeside(target, &temporary, &wideTemporary, error);
+    if (!file)
+        return nullptr;
+    return std::make_unique<WindowsNewFile>(target, temporary, wideTemporary, std::move(file));
+}
+
+bool ExaminePath(const std::string& path, PathKind* kind, uint64_t* size, std::string* error)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(ExtendedPath(Wide(path)).c_str(), GetFileExInfoStandard, &data)) {
+        DWORD failure = GetLastError();
+        if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
+            *kind = PathKind::Missing;
+            return true;
+        }
+        *error = SystemErrorText(failure);
+        return false;
+    }
+    // A reparse point is not followed: it may lead anywhere.
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        *kind = PathKind::Other;
+    else
+        *kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+    *size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool ListDirectoryFiles(const std::string& directory, std::vector<std::string>* names, std::string* error)
+{
+    names->clear();
+    std::wstring pattern = ExtendedPath(Wide(directory));
+    pattern += pattern.back() == L'\\' ? L"*" : L"\\*";
+    WIN32_FIND_DATAW found;
+    const ScopedFindHandle search(
+        FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) {
+        *error = SystemErrorText(GetLastError());
+        return false;
+    }
+    do {
+        std::string name;
+        if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+            Utf16UnitsToUtf8(found.cFileName, &name))
+            names->push_back(name);
+    } while (FindNextFileW(search.Get(), &found));
+    DWORD failure = GetLastError();
+    if (failure != ERROR_NO_MORE_FILES) {
+        *error = SystemErrorText(failure);
+        return false;
+    }
+    return true;
+}
+
+bool DeleteExistingFile(const std::string& path, std::string* error)
+{
+    if (DeleteFileW(ExtendedPath(Wide(path)).c_str()))
+        return true;
+    *error = SystemErrorText(GetLastError());
+    return false;
 }
 
 bool WriteBytes(const std::string& bytes)

@@ -50,10 +50,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
         options.command = ToolOptions::Command::Verify;
     else if (args[0] == "keygen")
         options.command = ToolOptions::Command::Keygen;
+    else if (args[0] == "prune")
+        options.command = ToolOptions::Command::Prune;
     else
         return refuse("unknown command \"" + args[0] + "\"");
     const bool build = options.command == ToolOptions::Command::Build;
     const bool verify = options.command == ToolOptions::Command::Verify;
+    const bool prune = options.command == ToolOptions::Command::Prune;
 
     std::vector<std::string> operands;
     bool haveVersion = false, optionsEnded = false;
@@ -80,9 +83,18 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
                      ((build || verify) && name == "--patch-dir") || (build && name == "--patch-from") ||
                      (build && (name == "--version" || name == "-o" || name == "--output" || name == "--sign" ||
                                 name == "--sequence")) ||
-                     (verify && name == "--public-key");
+                     (verify && name == "--public-key") ||
+                     ((build || verify || prune) && name == "--object-dir") ||
+                     (build && name == "--front-door") || ((build || verify) && name == "--front-door-dir") ||
+                     (prune && name == "--dry-run");
         if (!known)
             return refuse("unknown option \"" + name + "\" for " + args[0]);
+        if (name == "--dry-run") {
+            if (inlineValue)
+                return refuse("--dry-run takes no value");
+            options.dryRun = true;
+            continue;
+        }
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 return refuse("option " + name + " needs a value");
@@ -119,6 +131,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             if (value.empty())
                 return refuse("--patch-dir needs a directory");
             options.patchDir = value;
+        } else if (name == "--object-dir" || name == "--front-door" || name == "--front-door-dir") {
+            if (value.empty())
+                return refuse(name + " needs a directory");
+            (name == "--object-dir" ? options.objectDir
+                                    : name == "--front-door" ? options.frontDoor : options.frontDoorDir) = value;
         } else if (name == "--install-dir") {
             if (value.empty())
                 return refuse("--install-dir needs a directory");
@@ -139,6 +156,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             return refuse("build needs --version TEXT");
         if (options.patchFrom.empty() != options.patchDir.empty())
             return refuse("--patch-from OLD_DIR and --patch-dir DIR go together");
+        if (options.frontDoor.empty() != options.frontDoorDir.empty())
+            return refuse("--front-door DIR and --front-door-dir OUT go together");
         if (options.haveSequence && options.signingKey.empty())
             return refuse("--sequence is written only into a signed manifest: give --sign PRIVATE.pem too");
         options.gameDir = operands[0];
@@ -151,6 +170,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args, const s
             return refuse("keygen needs two different files for the private and the public key");
         options.privateKeyOut = operands[0];
         options.publicKeyOut = operands[1];
+    } else if (prune) {
+        if (options.objectDir.empty())
+            return refuse("prune needs --object-dir DIR");
+        if (operands.empty())
+            return refuse("prune needs at least one MANIFEST: the objects of every manifest given stay, all others go");
+        options.manifests = operands;
     } else {
         if (operands.size() < 2)
             return refuse("verify needs MANIFEST and GAME_DIR");
@@ -170,10 +195,12 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "  qalManifest build GAME_DIR --version TEXT [-o FILE] [--code-page N]\n"
         "                    [--install-dir DIR] [--base-url URL]\n"
         "                    [--sign PRIVATE.pem [--sequence N]]\n"
-        "                    [--patch-from OLD_DIR... --patch-dir DIR]\n"
+        "                    [--patch-from OLD_DIR... --patch-dir DIR] [--object-dir DIR]\n"
+        "                    [--front-door DIR --front-door-dir DIR]\n"
         "  qalManifest verify MANIFEST GAME_DIR [--code-page N] [--install-dir DIR]\n"
         "                     [--base-url URL] [--public-key PUBLIC.pem]...\n"
-        "                     [--patch-dir DIR]\n"
+        "                     [--patch-dir DIR] [--object-dir DIR] [--front-door-dir DIR]\n"
+        "  qalManifest prune --object-dir DIR [--dry-run] MANIFEST...\n"
         "  qalManifest keygen PRIVATE.pem PUBLIC.pem\n"
         "  qalManifest --help\n"
         "\n"
@@ -202,6 +229,12 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "        entry's sha256 (\"refused:\" when missing, \"different:\" when the file's\n"
         "        SHA-256 differs); exits 0 only when the signature is good and nothing\n"
         "        else is printed.\n"
+        "prune   Deletes from the --object-dir every object (a file named by 32\n"
+        "        uppercase hexadecimal digits) that no MANIFEST lists, printing\n"
+        "        \"removed: objects/MD5\" for each; other files stay. Give every manifest\n"
+        "        players may still hold, the one being published too. A MANIFEST that\n"
+        "        does not load (a signed one is read up to its signature) stops it\n"
+        "        before anything is deleted.\n"
         "keygen  Makes an ECDSA P-256 key pair for signing manifests: PRIVATE.pem\n"
         "        (PKCS#8, readable by its owner only; keep it off the servers) and\n"
         "        PUBLIC.pem (build the updater with it: QAL_MANIFEST_PUBLIC_KEYS).\n"
@@ -235,6 +268,26 @@ std::string UsageText(const std::string& defaultBaseUrl)
         "  --patch-dir DIR    where patches are written (build) or looked for (verify:\n"
         "                     each offered patch is checked, \"missing: patch/NAME\" or\n"
         "                     \"different: patch/NAME\")\n"
+        "  --object-dir DIR   content-addressed copies of the listed files, DIR/MD5\n"
+        "                     (build: each file not there yet is added, none is ever\n"
+        "                     rewritten, one holding other bytes is an error, and the\n"
+        "                     manifest's root gets objects=\"objects/\"; publish DIR as\n"
+        "                     objects/ beside qupdater.xml. verify: each listed file's\n"
+        "                     object is checked, \"missing: objects/MD5\" or\n"
+        "                     \"different: objects/MD5\". prune: where to delete)\n"
+        "  --front-door DIR   the launcher and updater to offer players (build):\n"
+        "                     DIR/i686/ and/or DIR/x86_64/, each with qalLogin.exe\n"
+        "                     and/or qalUpdate.exe (Windows programs of that\n"
+        "                     architecture, up to 64 MiB), and optionally DIR/VERSION\n"
+        "                     (one line such as 1.0.5); each is offered in the manifest\n"
+        "                     with its size, MD5 and SHA-256\n"
+        "  --front-door-dir DIR\n"
+        "                     where those programs go, as DIR/ARCH/MD5/NAME, never\n"
+        "                     rewritten (build; publish DIR as frontdoor/ beside\n"
+        "                     qupdater.xml), or are checked (verify: \"missing:\n"
+        "                     frontdoor/ARCH/MD5/NAME\" or \"different: ...\")\n"
+        "  --dry-run          list what prune would delete, as \"unused: objects/MD5\",\n"
+        "                     and delete nothing\n"
         "  -h, --help         show this text\n"
         "\n"
         "On a terminal, progress is shown on standard error.\n"

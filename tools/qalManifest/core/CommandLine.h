@@ -9,10 +9,11 @@
 inline const char kDefaultInstallDir[] = "C:\\Users\\UUUUUUUUUUUUUUUUUUUU\\AppData\\Local\\Programs\\Orvane\\";
 
 struct ToolOptions {
-    enum class Command { Help, Build, Verify, Keygen };
+    enum class Command { Help, Build, Verify, Keygen, Prune };
     Command command = Command::Help;
     std::string gameDir;
     std::string manifest;  // verify: the manifest to check
+    std::vector<std::string> manifests;  // prune: every manifest whose objects stay
     std::string version;   // build
     std::string output;    // build: empty writes to standard output
     std::string signingKey;  // build: the private key to sign with; empty: unsigned
@@ -21,6 +22,10 @@ struct ToolOptions {
     std::vector<std::string> publicKeys;  // verify: any of them may have signed
     std::vector<std::string> patchFrom;   // build: older game directories to make patches from
     std::string patchDir;                 // build: where patches go; verify: where they are
+    std::string objectDir;     // build: where objects go; verify, prune: where they are
+    std::string frontDoor;     // build: the programs to offer, DIR/<arch>/<name>
+    std::string frontDoorDir;  // build: where they go; verify: where they are
+    bool dryRun = false;       // prune: list only
     std::string privateKeyOut, publicKeyOut;  // keygen
     unsigned codePage = 936;
     // Where the installer puts the programs, as a player has it: the user

@@ -24,7 +24,8 @@ std::string EscapeAttribute(const std::string& text)
 }
 
 bool ComposeManifest(const CodePage& codePage, const std::string& version, const std::vector<ManifestLine>& lines,
-                     std::string* manifest, std::string* failed, const uint64_t* sequence)
+                     std::string* manifest, std::string* failed, const uint64_t* sequence,
+                     const ManifestAdditions& additions)
 {
     // Entities are ASCII, which every ANSI code page keeps as it is, so the
     // text is escaped first and converted after.
@@ -37,7 +38,19 @@ bool ComposeManifest(const CodePage& codePage, const std::string& version, const
     out += "<update version=\"" + bytes + "\"";
     if (sequence)
         out += " sequence=\"" + std::to_string(*sequence) + "\"";
+    if (!additions.objects.empty())
+        out += " objects=\"" + EscapeAttribute(additions.objects) + "\"";
     out += ">\n";
+    // Before the first entry: from there on every element is an entry to
+    // the updaters of today.
+    for (const FrontDoorLine& offer : additions.frontDoor) {
+        out += "  <frontdoor arch=\"" + EscapeAttribute(offer.arch) + "\" name=\"" + EscapeAttribute(offer.name) +
+               "\" ver=\"" + offer.digest + "\" sha256=\"" + offer.sha256 + "\" size=\"" + std::to_string(offer.size) +
+               "\"";
+        if (!offer.version.empty())
+            out += " version=\"" + EscapeAttribute(offer.version) + "\"";
+        out += "/>\n";
+    }
     for (const ManifestLine& line : lines) {
         if (!EncodeExactly(codePage, EscapeAttribute(line.path), &bytes)) {
             *failed = line.path;

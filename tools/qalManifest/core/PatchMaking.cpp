@@ -3,7 +3,9 @@
 #include "PatchDecoder.h"
 #include "PatchRules.h"
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_createCCtx_advanced: memory of the caller's choosing
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <cstring>
 #include <memory>
@@ -27,16 +29,21 @@ int WindowLogFor(uint64_t bytes)
 
 }  // namespace
 
-bool MakePatch(const std::string& older, const std::string& newer, std::string* patch, std::string* error)
+PatchMade MakePatch(const std::string& older, const std::string& newer, std::string* patch, std::string* error,
+                    const PatchMemory& memory)
 {
-    std::unique_ptr<ZSTD_CCtx, EncoderDeleter> context(ZSTD_createCCtx());
+    std::unique_ptr<ZSTD_CCtx, EncoderDeleter> context(
+        memory.allocate ? ZSTD_createCCtx_advanced({memory.allocate, memory.release, memory.opaque})
+                        : ZSTD_createCCtx());
+    // libzstd answers a failed allocation with an error code, never with
+    // std::bad_alloc.
     auto failed = [&](size_t code) {
         *error = std::string("libzstd: ") + ZSTD_getErrorName(code);
-        return false;
+        return ZSTD_getErrorCode(code) == ZSTD_error_memory_allocation ? PatchMade::OutOfMemory : PatchMade::Failed;
     };
     if (!context) {
         *error = "libzstd: out of memory";
-        return false;
+        return PatchMade::OutOfMemory;
     }
     const uint64_t reach = uint64_t(older.size()) > newer.size() ? older.size() : newer.size();
     size_t status;
@@ -68,12 +75,16 @@ bool MakePatch(const std::string& older, const std::string& newer, std::string* 
             return same;
         },
         kMaxPatchedFileBytes64);
+    if (result == PatchDecodeResult::OutOfMemory) {
+        *error = std::string("libzstd, checking the patch: ") + PatchDecodeResultText(result);
+        return PatchMade::OutOfMemory;
+    }
     if (result != PatchDecodeResult::Done || !same || matched != newer.size()) {
         *error = std::string("the patch made does not decode to the file (") + PatchDecodeResultText(result) + ")";
-        return false;
+        return PatchMade::Failed;
     }
     *patch = std::move(out);
-    return true;
+    return PatchMade::Made;
 }
 
 bool PatchWorthPublishing(uint64_t patchBytes, uint64_t fileBytes)
