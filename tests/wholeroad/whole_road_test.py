@@ -184,6 +184,68 @@ class WholeRoad(qaltest.unittest.TestCase):
                 self.assertTrue(f.read() == data, path)
         self.assertLess(self.bytes_sent, 20000)
 
+    def test_a_new_front_door_reaches_the_player_on_the_next_hand_off(self):
+        # The first start brings the game.
+        report, _ = self.start_launcher()
+        self.assertEqual(report["followed"][0]["exit_code"], 0, report)
+
+        # The operator publishes the next release's programs (here this
+        # build's, with bytes after their images: other digests, the same
+        # programs) with qalManifest --front-door.
+        site = os.path.join(self.served, BASE.strip("/"))
+        release = os.path.join(os.path.dirname(self.served), "front-door")
+        new = {}
+        for name, program in (("qalLogin.exe", LAUNCHER), ("qalUpdate.exe", UPDATER)):
+            with open(program, "rb") as f:
+                new[name] = f.read() + b"\0Orvane 1.0.5\n"
+            write(os.path.join(release, qaltest.TARGET, name), new[name])
+        write(os.path.join(release, "VERSION"), b"1.0.5\n")
+        made = qaltest.run_windows(MANIFEST_TOOL, "build", qaltest.win_path(os.path.join(site, "game")), "--version",
+                                   "1.0.5", "--front-door", qaltest.win_path(release), "--front-door-dir",
+                                   qaltest.win_path(os.path.join(site, "frontdoor")),
+                                   "-o", qaltest.win_path(os.path.join(site, "qupdater.xml")), timeout=300)
+        self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+        links = {}
+        for name in new:
+            links[name] = os.path.join(os.path.dirname(self.install), name + " as it was")
+            os.link(os.path.join(self.install, name), links[name])
+            with open(links[name], "rb") as f:
+                links[name] = (links[name], f.read())
+
+        # The next hand-off: the launcher ends, the updater replaces both
+        # programs, the new updater goes on and starts the micro-client once,
+        # with the launcher's parameters.
+        os.remove(os.path.join(self.install, "game", "launch-record.txt"))
+        report, requested = self.start_launcher()
+        self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
+        self.assertEqual([u["exit_code"] for u in report["followed"]], [0, 0], report)
+        self.assertEqual(sorted(p for p in requested if "/frontdoor/" in p),
+                         sorted(BASE + "frontdoor/%s/%s/%s" % (qaltest.TARGET, hashlib.md5(d).hexdigest().upper(), n)
+                                for n, d in new.items()))
+        for name, data in new.items():
+            with open(os.path.join(self.install, name), "rb") as f:
+                self.assertTrue(f.read() == data, name)
+            # Replaced by renames: the old file's bytes were never written.
+            path, was = links[name]
+            with open(path, "rb") as f:
+                self.assertTrue(f.read() == was, name)
+        self.assertIsNotNone(self.client_command_line())
+
+        # Killed between the updater's two renames: its image lies aside and
+        # no qalUpdate.exe is there. The launcher puts it back, and the
+        # hand-off after that runs the new programs with nothing to replace.
+        os.rename(os.path.join(self.install, "qalUpdate.exe"), os.path.join(self.install, "qalUpdate.exe.00001234.old"))
+        os.remove(os.path.join(self.install, "game", "launch-record.txt"))
+        report, requested = self.start_launcher()
+        self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
+        self.assertEqual([u["exit_code"] for u in report["followed"]], [0], report)
+        self.assertFalse([p for p in requested if "/frontdoor/" in p], requested)
+        self.assertEqual(sorted(os.listdir(self.install)), ["download", "game", "qalLogin.exe", "qalUpdate.exe",
+                                                            "wdConfig.ini"])
+        with open(os.path.join(self.install, "qalUpdate.exe"), "rb") as f:
+            self.assertTrue(f.read() == new["qalUpdate.exe"])
+        self.assertIsNotNone(self.client_command_line())
+
     def test_a_script_error_on_the_login_page_opens_no_dialog_and_its_scripts_go_on(self):
         # The stand-in asks the launcher's site as the HTML engine does on a
         # script error, and writes the answer into this file.
