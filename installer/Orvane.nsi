@@ -215,6 +215,8 @@ FunctionEnd
 Section "Uninstall"
   Delete "$INSTDIR\qalLogin.exe"
   Delete "$INSTDIR\qalUpdate.exe"
+  ; Updaters moved aside when a new one took their place (qalUpdate.exe.<8 hex digits>.old).
+  Delete "$INSTDIR\qalUpdate.exe.????????.old"
   Delete "$INSTDIR\wdConfig.ini"
   StrCpy $R0 "$INSTDIR\game"
   Call un.RemoveOwnDirectory

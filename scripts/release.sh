@@ -9,9 +9,13 @@
 #
 # Writes DIR/OrvaneSetup-V.exe and DIR/OrvaneSetup-V.exe.sha256, once the
 # installer has installed the programs under Wine, byte for byte (unless
-# --no-check). Sets the machine up first, as the other scripts do. The build trees go to
-# build/release-TARGET (QAL_RELEASE_BUILD_ROOT moves them). Without a
-# certificate the same inputs give the same installer bytes.
+# --no-check); beside them DIR/front-door/ (the same programs, for
+# qalManifest build --front-door: ARCH/qalLogin.exe, ARCH/qalUpdate.exe and
+# VERSION) and DIR/tools/ (qalManifest for the operators: windows/
+# qalManifest.exe and linux/qalManifest). Sets the machine up first, as the
+# other scripts do. The build trees go to build/release-TARGET
+# (QAL_RELEASE_BUILD_ROOT moves them). Without a certificate the same inputs
+# give the same installer bytes.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,7 +35,9 @@ usage: $me --version V --base-url URL --config wdConfig.ini
   --sign-cert FILE     a PKCS#12 code-signing certificate; with --sign-pass-file,
                        the file holding its password
   --no-check           do not try the installer under Wine before writing it
-  -o DIR               where the installer and its SHA-256 go
+  -o DIR               where the installer and its SHA-256 go, with front-door/
+                       (the programs to offer players through the manifest) and
+                       tools/ (qalManifest for Windows and Linux)
 USAGE
   exit 2
 }
@@ -107,8 +113,9 @@ build_root=${QAL_RELEASE_BUILD_ROOT:-$root/build/release}
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 installer=$out/OrvaneSetup-$version.exe
 partial=$out/.OrvaneSetup-$version.exe.part
+extras=$out/.extras.$$
 # Nothing half-written is left in DIR, whatever step fails.
-cleanup() { rm -rf "$stage" "$partial" "$partial.unsigned"; }
+cleanup() { rm -rf "$stage" "$partial" "$partial.unsigned" "$extras"; }
 trap cleanup EXIT
 
 key_list=$(IFS=';'; echo "${keys[*]:-}")
@@ -119,11 +126,22 @@ for target in i686 x86_64; do
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target-w64-mingw32.cmake" \
         -DQAL_RESOURCE_BASE_URL="$base_url" -DQAL_MANIFEST_PUBLIC_KEYS="$key_list" \
         -DQAL_BUILD_TESTS=OFF -DQAL_REPRODUCIBLE=ON >&2 || fail "configuring the $target build failed"
-  cmake --build "$tree" --target qalLogin qalUpdate >&2 || fail "building the $target programs failed"
+  cmake --build "$tree" --target qalLogin qalUpdate qalManifest >&2 || fail "building the $target programs failed"
   mkdir -p "$stage/$target"
   cp "$tree/launcher/qalLogin.exe" "$tree/updater/qalUpdate.exe" "$stage/$target/" ||
     fail "copying the $target programs failed"
 done
+# The operators' tool: the Windows one from the 64-bit tree, and a native
+# one (it needs libssl3, libzstd1 and libtinyxml2-9 on a Debian 12 machine).
+tree=$build_root-linux
+step "building qalManifest for Linux in $tree"
+cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQAL_RESOURCE_BASE_URL="$base_url" \
+      -DQAL_CROSS_TARGETS= -DQAL_FUZZ_BUILD=OFF -DQAL_BUILD_TESTS=OFF -DQAL_SANITIZE=OFF >&2 ||
+  fail "configuring the Linux build failed"
+cmake --build "$tree" --target qalManifest >&2 || fail "building qalManifest for Linux failed"
+mkdir -p "$extras/tools/windows" "$extras/tools/linux"
+cp "$build_root-x86_64/tools/qalManifest/qalManifest.exe" "$extras/tools/windows/" &&
+  cp "$tree/tools/qalManifest/qalManifest" "$extras/tools/linux/" || fail "copying qalManifest failed"
 cp "$config" "$stage/wdConfig.ini"
 cp "$root/launcher/res/qalLogin.ico" "$stage/qalLogin.ico"
 
@@ -134,7 +152,7 @@ sign() {  # sign FILE: in place, Authenticode SHA-256
 sign_command=()
 if [ -n "$cert" ]; then
   step "signing the programs"
-  for exe in "$stage"/*/qal*.exe; do
+  for exe in "$stage"/*/qal*.exe "$extras/tools/windows/qalManifest.exe"; do
     sign "$exe" || fail "signing $(basename "$(dirname "$exe")")/$(basename "$exe") failed"
   done
   # The uninstaller is made inside makensis, and signed there.
@@ -188,5 +206,14 @@ if [ "$check" -eq 1 ]; then
 fi
 ( cd "$out" && sha256sum "$(basename "$partial")" | sed "s/\.OrvaneSetup-$version\.exe\.part/OrvaneSetup-$version.exe/" ) \
   > "$installer.sha256.part" || fail "computing the installer's SHA-256 failed"
+# The programs the installer holds, for offering them to players who
+# installed an earlier front door (qalManifest build --front-door).
+for target in i686 x86_64; do
+  mkdir -p "$extras/front-door/$target" && cp "$stage/$target/qalLogin.exe" "$stage/$target/qalUpdate.exe" \
+    "$extras/front-door/$target/" || fail "copying the $target front door failed"
+done
+echo "$version" > "$extras/front-door/VERSION" || fail "writing the front door's VERSION failed"
+rm -rf "$out/front-door" "$out/tools"
+mv "$extras/front-door" "$extras/tools" "$out/" || fail "writing $out/front-door and $out/tools failed"
 mv "$partial" "$installer" && mv "$installer.sha256.part" "$installer.sha256" || fail "writing $installer failed"
 echo "$installer"

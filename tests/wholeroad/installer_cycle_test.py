@@ -55,7 +55,24 @@ class InstallerCycle(qaltest.unittest.TestCase):
         with open(installer + ".sha256") as f:
             self.assertEqual(f.read(), "%s  OrvaneSetup-%s.exe\n" % (digest, version))
         self.assertEqual(sorted(os.listdir(out)), sorted(["OrvaneSetup-%s.exe" % version,
-                                                          "OrvaneSetup-%s.exe.sha256" % version]))
+                                                          "OrvaneSetup-%s.exe.sha256" % version, "front-door", "tools"]))
+        # Beside it, the programs to offer players through the manifest, and
+        # the operators' tool for Windows and Linux.
+        front_door = os.path.join(out, "front-door")
+        self.assertEqual(sorted(os.listdir(front_door)), ["VERSION", "i686", "x86_64"])
+        for arch in ("i686", "x86_64"):
+            self.assertEqual(sorted(os.listdir(os.path.join(front_door, arch))), ["qalLogin.exe", "qalUpdate.exe"])
+        with open(os.path.join(front_door, "VERSION")) as f:
+            self.assertEqual(f.read(), version + "\n")
+        tool = run(os.path.join(out, "tools", "linux", "qalManifest"), "--help")
+        self.assertEqual(tool.returncode, 0, tool.stderr)
+        self.assertIn(b"--front-door", tool.stdout)
+        self.assertTrue(os.path.isfile(os.path.join(out, "tools", "windows", "qalManifest.exe")))
+        if signed:
+            for path in [os.path.join(front_door, a, n) for a in ("i686", "x86_64")
+                         for n in ("qalLogin.exe", "qalUpdate.exe")] + [
+                    os.path.join(out, "tools", "windows", "qalManifest.exe")]:
+                self.assert_signed(path)
         return installer
 
     def make_certificate(self):
@@ -209,6 +226,11 @@ class InstallerCycle(qaltest.unittest.TestCase):
         self.assertEqual(sorted(os.listdir(install)), ["Uninstall.exe", "qalLogin.exe", "qalUpdate.exe", "wdConfig.ini"])
         for name in ("qalLogin.exe", "qalUpdate.exe", "Uninstall.exe"):
             self.assert_signed(os.path.join(install, name))
+        # The release's front door is the installer's, byte for byte.
+        for name in ("qalLogin.exe", "qalUpdate.exe"):
+            with open(os.path.join(install, name), "rb") as a, \
+                    open(os.path.join(os.path.dirname(setup), "front-door", "x86_64", name), "rb") as b:
+                self.assertTrue(a.read() == b.read(), name)
         with open(os.path.join(install, "qalUpdate.exe"), "rb") as f:
             program = f.read()
         pe = int.from_bytes(program[0x3C:0x40], "little")
@@ -230,11 +252,20 @@ class InstallerCycle(qaltest.unittest.TestCase):
         self.assertIn('"qallogin.exe"=dword:00002af9', features)
         self.assertIn('"other.exe"=dword:00002af8', features)
 
-        # The installed updater brings the game and starts its micro-client.
+        # The installed updater brings the game and starts its micro-client;
+        # the manifest also offers the next release's front door, which the
+        # updater takes, and "Apps & features" shows its version.
         with open(STUB, "rb") as f:
             client = f.read()
         game = {"PelMicroLauncher.exe": client, "data\\map.dat": os.urandom(20000)}
         lines = ["<update version='1.0.3' sequence='5'>"]
+        next_front_door = {}
+        for name in ("qalLogin.exe", "qalUpdate.exe"):
+            with open(os.path.join(os.path.dirname(newer), "front-door", "x86_64", name), "rb") as f:
+                next_front_door[name] = f.read()
+            data = next_front_door[name]
+            lines.append("<frontdoor arch='x86_64' name='%s' ver='%s' sha256='%s' size='%d' version='1.0.4'/>" % (
+                name, hashlib.md5(data).hexdigest().upper(), hashlib.sha256(data).hexdigest(), len(data)))
         for path, data in game.items():
             lines.append("<file path='%s' ver='%s' sha256='%s'/>" % (path, hashlib.md5(data).hexdigest().upper(),
                                                                       hashlib.sha256(data).hexdigest()))
@@ -242,12 +273,19 @@ class InstallerCycle(qaltest.unittest.TestCase):
                                          os.path.join(KEY_DIR, "first.pem"))
         served = {BASE + "qupdater.xml": manifest}
         served.update({BASE + "game/" + p.replace("\\", "/"): d for p, d in game.items()})
-        line = qaltest.quote_arg(qaltest.win_path(os.path.join(install, "qalUpdate.exe"))) + \
+        served.update({BASE + "frontdoor/x86_64/%s/%s" % (hashlib.md5(d).hexdigest().upper(), n): d
+                       for n, d in next_front_door.items()})
+        # Started from where the installer put it, as its entry names it.
+        line = qaltest.quote_arg("C:\\users\\%s\\AppData\\Local\\Programs\\Orvane\\qalUpdate.exe" % USER) + \
             ' http://127.0.0.1:9/login/entergame.htm?uid=1 "C:\\x\\qalLogin.exe"'
         with qaltest.ResourceServer(port=PORT, files=served):
             report = qaltest.run_exact(line, timeout_ms=120000, answers=["IDOK"], env=self.env)
         self.assertEqual((report["exit_code"], report["boxes"]), (0, []), report)
         self.assertTrue(os.path.exists(os.path.join(install, "game", "launch-record.txt")))
+        for name, data in next_front_door.items():
+            with open(os.path.join(install, name), "rb") as f:
+                self.assertTrue(f.read() == data, name)
+        self.assertIn('"displayversion"="1.0.4"', self.exported().lower())
         kept = {}
         for d, _, names in os.walk(os.path.join(install, "game")):
             for n in names:
