@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DigestText.h"
+#include "ManifestReader.h"
 #include "ManifestSignature.h"
 
 namespace {
@@ -11,23 +12,6 @@ namespace {
 bool IsOneOf(const char* text, const char* first, const char* second)
 {
     return text && (std::strcmp(text, first) == 0 || std::strcmp(text, second) == 0);
-}
-
-// Plain decimal digits, no sign, space or leading zero, at most the bound.
-bool ParseProgramSize(const char* text, uint64_t* size)
-{
-    if (!text || text[0] < '1' || text[0] > '9')
-        return false;
-    uint64_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        value = value * 10 + unsigned(*p - '0');
-        if (value > kMaxFrontDoorProgramBytes)
-            return false;
-    }
-    *size = value;
-    return true;
 }
 
 }  // namespace
@@ -71,7 +55,7 @@ std::vector<FrontDoorOffer> FrontDoorOffers(const tinyxml2::XMLDocument& manifes
                              element->Attribute("sha256"), 0, element->Attribute("version")};
         if (!IsOneOf(offer.arch, kFrontDoorArch32, kFrontDoorArch64) ||
             !IsOneOf(offer.name, kLauncherProgramName, kUpdaterProgramName) || !IsWellFormedDigest(offer.ver) ||
-            !ParseProgramSize(element->Attribute("size"), &offer.size))
+            !ParseManifestSize(element->Attribute("size"), kMaxFrontDoorProgramBytes, &offer.size))
             continue;
         if (offer.sha256 ? !IsWellFormedSha256(offer.sha256) : requireSha256)
             continue;

@@ -18,6 +18,23 @@ bool ParseManifest(tinyxml2::XMLDocument& manifest, const char* bytes, size_t si
     return manifest.FirstChildElement() != nullptr;
 }
 
+bool ParseManifestSize(const char* text, uint64_t bound, uint64_t* size)
+{
+    if (!text || text[0] < '1' || text[0] > '9')
+        return false;
+    uint64_t value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        unsigned digit = unsigned(*p - '0');
+        if (value > (bound - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    *size = value;
+    return true;
+}
+
 const char* ManifestVersion(const tinyxml2::XMLDocument& manifest)
 {
     const tinyxml2::XMLElement* root = manifest.FirstChildElement();

@@ -4,6 +4,7 @@
 #include <tinyxml2.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct ManifestEntry {
@@ -18,6 +19,10 @@ struct ManifestEntry {
 bool LoadManifest(tinyxml2::XMLDocument& manifest, const char* fileName);
 // Loads bytes already read, as LoadManifest loads a file.
 bool ParseManifest(tinyxml2::XMLDocument& manifest, const char* bytes, size_t size);
+
+// A size a manifest lists ("size" of a patch or a front-door program):
+// plain decimal digits, no sign, blank or leading zero, from 1 to bound.
+bool ParseManifestSize(const char* text, uint64_t bound, uint64_t* size);
 
 // "version" of the root element, or null.
 const char* ManifestVersion(const tinyxml2::XMLDocument& manifest);

@@ -6,28 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-// Plain decimal digits, no sign, space or leading zero, at most the bound.
-bool ParsePatchSize(const char* text, uint64_t bound, uint64_t* size)
-{
-    if (!text || text[0] < '1' || text[0] > '9')
-        return false;
-    uint64_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        unsigned digit = unsigned(*p - '0');
-        if (value > (bound - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    *size = value;
-    return true;
-}
-
-}  // namespace
-
 std::vector<PatchOffer> PatchOffers(const ManifestEntry& entry, bool requireSha256)
 {
     std::vector<PatchOffer> offers;
@@ -42,7 +20,7 @@ std::vector<PatchOffer> PatchOffers(const ManifestEntry& entry, bool requireSha2
             continue;
         if (offer.sha256 ? !IsWellFormedSha256(offer.sha256) : requireSha256)
             continue;
-        if (!ParsePatchSize(patch->Attribute("size"), bound, &offer.size))
+        if (!ParseManifestSize(patch->Attribute("size"), bound, &offer.size))
             continue;
         for (const PatchOffer& earlier : offers) {
             if (std::strcmp(earlier.from, offer.from) == 0)

@@ -28,25 +28,35 @@ def md5_upper(data):
     return hashlib.md5(data).hexdigest().upper()
 
 
-class ManifestCli(unittest.TestCase):
+class ScratchTest(unittest.TestCase):
+    """A test with a scratch directory of its own, removed afterwards, and
+    the game directory in it."""
+    prefix = "qal-cli-"
+
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="qal-cli-")
+        self.root = tempfile.mkdtemp(prefix=self.prefix)
         self.game = os.path.join(self.root, "game")
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def put(self, path, data):
+        """Writes data at path, below the game directory unless absolute."""
+        full = os.path.join(self.game, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+
+
+class ManifestCli(ScratchTest):
+    def setUp(self):
+        super().setUp()
         self.content = {"PelMicroLauncher.exe": b"MZ client", "top.bin": os.urandom(3000),
                         "sub dir/x y.dat": b"blank", "a0.dat": b"",
                         "a/z.dat": b"z" * 70000, "数据/地图.dat": b"map", "q&'.dat": b"q"}
         for path, data in self.content.items():
             self.put(path, data)
         os.makedirs(os.path.join(self.game, "empty", "deeper"))
-
-    def tearDown(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-
-    def put(self, path, data):
-        full = os.path.join(self.game, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data)
 
     def leftovers(self):
         return sorted(os.listdir(self.root))
@@ -363,12 +373,13 @@ class ManifestCli(unittest.TestCase):
         self.assertEqual(run("verify", manifest, self.game, "--public-key", sec1_public).stdout, b"signature: good\n")
 
 
-class ManifestPatches(unittest.TestCase):
+class ManifestPatches(ScratchTest):
     """build --patch-from and verify --patch-dir: patches the zstd command
     applies, content-named, only where they pay."""
+    prefix = "qal-patch-"
 
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="qal-patch-")
+        super().setUp()
         big = os.urandom(1 << 20)
         self.older = {"PelMicroLauncher.exe": b"MZ old", "data/big.pak": big, "same.dat": b"same",
                       "noise.bin": os.urandom(5000)}
@@ -377,9 +388,6 @@ class ManifestPatches(unittest.TestCase):
         self.old_dir, self.new_dir = self.tree("old", self.older), self.tree("new", self.newer)
         # Made by build when it is not there yet.
         self.patches = os.path.join(self.root, "patch")
-
-    def tearDown(self):
-        shutil.rmtree(self.root, ignore_errors=True)
 
     def tree(self, name, files):
         top = os.path.join(self.root, name)
@@ -442,28 +450,19 @@ class ManifestPatches(unittest.TestCase):
         self.assertEqual((manifest, os.path.exists(self.patches)), (b"", False))
 
 
-class ManifestObjects(unittest.TestCase):
+class ManifestObjects(ScratchTest):
     """build --object-dir writes each file once under its MD5, verify and
     prune look at the same directory."""
+    prefix = "qal-objects-"
 
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="qal-objects-")
-        self.game = os.path.join(self.root, "game")
+        super().setUp()
         self.objects = os.path.join(self.root, "objects")
         self.manifest = os.path.join(self.root, "qupdater.xml")
         self.content = {"PelMicroLauncher.exe": b"MZ client", "big.pak": os.urandom(1 << 20), "same1.dat": b"twin",
                         "sub/same2.dat": b"twin", "empty.dat": b""}
         for path, data in self.content.items():
             self.put(path, data)
-
-    def tearDown(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-
-    def put(self, path, data):
-        full = os.path.join(self.game, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data)
 
     def build(self, *extra, out=None):
         return run("build", self.game, "--version", "1", "-o", out or self.manifest, "--object-dir", self.objects,
@@ -579,13 +578,13 @@ def pe(machine, tail=b""):
     return b"MZ" + bytes(58) + (64).to_bytes(4, "little") + b"PE\0\0" + machine.to_bytes(2, "little") + tail
 
 
-class ManifestFrontDoor(unittest.TestCase):
+class ManifestFrontDoor(ScratchTest):
     """build --front-door offers the launcher and the updater of each
     architecture and publishes them at their content address."""
+    prefix = "qal-frontdoor-"
 
     def setUp(self):
-        self.root = tempfile.mkdtemp(prefix="qal-frontdoor-")
-        self.game = os.path.join(self.root, "game")
+        super().setUp()
         self.door = os.path.join(self.root, "door")
         self.out = os.path.join(self.root, "frontdoor")
         self.manifest = os.path.join(self.root, "qupdater.xml")
@@ -596,14 +595,6 @@ class ManifestFrontDoor(unittest.TestCase):
         for (arch, name), data in self.programs.items():
             self.put(os.path.join(self.door, arch, name), data)
         self.put(os.path.join(self.door, "VERSION"), b"1.0.5\r\n")
-
-    def tearDown(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-
-    def put(self, path, data):
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
 
     def build(self, *extra):
         return run("build", self.game, "--version", "2", "-o", self.manifest, "--front-door", self.door,
