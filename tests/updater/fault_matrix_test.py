@@ -28,6 +28,7 @@ import qaltest  # noqa: E402
 
 PORT = int(os.environ["QAL_TEST_HTTP_PORT"])
 UPDATER = os.environ["QAL_UPDATER_EXE"]
+ARCH_OF_BUILD = qaltest.TARGET
 LAUNCHER = os.environ["QAL_LAUNCHER_EXE"]
 SHORT_STALL_UPDATER = os.environ["QAL_UPDATER_SHORT_STALL_EXE"]
 STUB = os.environ["QAL_STUB_CLIENT_EXE"]
@@ -83,6 +84,20 @@ def zstd_patch(older, newer):
         return f.read()
 
 
+# One byte more than this target's updater patches (512 MiB for i686, 2 GiB
+# for x86_64): a sparse file, which costs the disk nothing.
+OVER_THE_PATCH_BOUND = ((512 << 20) if ARCH_OF_BUILD == "i686" else (2 << 30)) + 1
+
+
+def zeros_digest(size):
+    """What a patch offer lists as the digest of size zero bytes."""
+    digest, block = hashlib.md5(), bytes(1 << 20)
+    for _ in range(size >> 20):
+        digest.update(block)
+    digest.update(bytes(size & ((1 << 20) - 1)))
+    return digest.hexdigest().upper()
+
+
 # A frame that asks for a 3.75 GiB window: more than any updater may hold.
 HUGE_WINDOW_FRAME = b"\x28\xb5\x2f\xfd\x00\xaf" + bytes([1 | (4 << 3), 0, 0]) + b"data"
 
@@ -93,9 +108,11 @@ def patch_address(older, newer):
 
 def patched_files(patch=None, offered_from=OLDER, sha256=True, size=None, signed=False):
     """The good files, with the middle file's entry offering a patch from
-    offered_from, served at its address. sha256: True lists the patch's
-    own, a text lists that, None lists none; size likewise."""
+    offered_from (its bytes, or its digest as a text), served at its
+    address. sha256: True lists the patch's own, a text lists that, None
+    lists none; size likewise."""
     patch = zstd_patch(OLDER, GOOD[MIDDLE]) if patch is None else patch
+    from_digest = offered_from if isinstance(offered_from, str) else md5_upper(offered_from)
     digest = hashlib.sha256(patch).hexdigest() if sha256 is True else sha256
     lines = ["<?xml version='1.0'?>", "<update version='9.9'%s>" % (" sequence='%d'" % SEQUENCE if signed else "")]
     for path, data in GOOD.items():
@@ -103,14 +120,14 @@ def patched_files(patch=None, offered_from=OLDER, sha256=True, size=None, signed
         lines.append("  <file path='%s' ver='%s'%s>" % (path, md5_upper(data), own))
         if path == MIDDLE:
             lines.append("    <patch from='%s'%s size='%d'/>" % (
-                md5_upper(offered_from), "" if digest is None else " sha256='%s'" % digest,
+                from_digest, "" if digest is None else " sha256='%s'" % digest,
                 len(patch) if size is None else size))
         lines.append("  </file>")
     lines.append("</update>")
     body = ("\n".join(lines) + "\n").encode("latin-1")
     files = good_files()
     files[MANIFEST] = qaltest.sign_manifest(body, key("first")) if signed else body
-    files[patch_address(offered_from, GOOD[MIDDLE])] = patch
+    files[BASE + "patch/%s-%s.zst" % (from_digest, md5_upper(GOOD[MIDDLE]))] = patch
     return files
 
 
@@ -509,13 +526,20 @@ class FaultMatrix(qaltest.unittest.TestCase):
                 self.assertLess(requested.index(address), requested.index(whole), name)
 
         # No patch is asked for where none could serve: a copy the player
-        # changed, or no copy at all.
+        # changed, no copy at all, or a copy larger than this build patches
+        # (it would only refuse the patch once fetched).
         def remove_copy(install):
             os.remove(os.path.join(install.dir, "game", *MIDDLE.split("\\")))
+
+        def copy_over_the_bound(install):
+            with open(os.path.join(install.dir, "game", *MIDDLE.split("\\")), "wb") as f:
+                f.truncate(OVER_THE_PATCH_BOUND)
         for name, files, prepare in [
                 ("patch: offered from a copy other than the player's",
                  patched_files(offered_from=OLDER + b"edited"), None),
-                ("patch: offered, and the player has no copy", patched_files(), remove_copy)]:
+                ("patch: offered, and the player has no copy", patched_files(), remove_copy),
+                ("patch: offered for a copy larger than this updater patches",
+                 patched_files(offered_from=zeros_digest(OVER_THE_PATCH_BOUND)), copy_over_the_bound)]:
             requested = self.run_case(name, files, expect=ok, prepare=prepare)
             self.assertIn(whole, requested)
             self.assertFalse([p for p in requested if "/patch/" in p], requested)
