@@ -293,14 +293,22 @@ void RemoveFreeMovedAsideImages(const wchar_t* moduleDir)
     } while (FindNextFileW(listing.Get(), &found));
 }
 
+bool IdentifyDirectory(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    const ScopedHandle directory(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return directory && GetFileInformationByHandle(directory.Get(), info) &&
+           (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// One directory, however each path names it (another drive letter mapped
+// to it, a short name, another case): the same file on the same volume.
 bool SameDirectory(const wchar_t* first, const wchar_t* second)
 {
-    std::wstring a = first, b = second;
-    while (!a.empty() && (a.back() == L'\\' || a.back() == L'/'))
-        a.pop_back();
-    while (!b.empty() && (b.back() == L'\\' || b.back() == L'/'))
-        b.pop_back();
-    return !a.empty() && CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return IdentifyDirectory(first, &a) && IdentifyDirectory(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // The installer's "Apps & features" entry shows the front door's version:

@@ -275,8 +275,9 @@ class InstallerCycle(qaltest.unittest.TestCase):
         served.update({BASE + "game/" + p.replace("\\", "/"): d for p, d in game.items()})
         served.update({BASE + "frontdoor/x86_64/%s/%s" % (hashlib.md5(d).hexdigest().upper(), n): d
                        for n, d in next_front_door.items()})
-        # Started from where the installer put it, as its entry names it.
-        line = qaltest.quote_arg("C:\\users\\%s\\AppData\\Local\\Programs\\Orvane\\qalUpdate.exe" % USER) + \
+        # Started through another drive's name for the installation than
+        # the entry's (Wine's Z:): the entry is still this installation's.
+        line = qaltest.quote_arg(qaltest.win_path(os.path.join(install, "qalUpdate.exe"))) + \
             ' http://127.0.0.1:9/login/entergame.htm?uid=1 "C:\\x\\qalLogin.exe"'
         with qaltest.ResourceServer(port=PORT, files=served):
             report = qaltest.run_exact(line, timeout_ms=120000, answers=["IDOK"], env=self.env)
