@@ -83,7 +83,7 @@ bool DownloadSlot::Claim(int first)
             continue;
         held.push_back(std::move(mutex));
         slot = candidate;
-        return FormPartialName(slot, partialName, 32);
+        return FormPartialName(slot, partialName, 32) && FormProgramPartialName(slot, programPartialName, 32);
     }
     return false;
 }

@@ -24,6 +24,8 @@ public:
 
     // The partial file name of the slot held now.
     const wchar_t* PartialName() const { return partialName; }
+    // Its name for a program fetched to be started.
+    const wchar_t* ProgramPartialName() const { return programPartialName; }
 
     // Takes another free slot and keeps the one held so far: a transfer
     // given up on may still write under its name, and nothing that runs
@@ -42,5 +44,6 @@ private:
     unsigned long long installationKey = 0;
     int slot = -1;
     wchar_t partialName[32] = {};
+    wchar_t programPartialName[32] = {};
     std::vector<ScopedHandle> held;
 };

@@ -105,7 +105,7 @@ bool FetchCandidate(const FrontDoorOffer& offer, const FrontDoorSite& site, Cand
     wchar_t url[kAddressCapacity];
     if (!FormFrontDoorPath(path, sizeof path, offer) || !AnsiToWide(path, widePath, 96) ||
         !JoinText(url, kAddressCapacity, site.resourceBaseUrl, widePath) ||
-        !JoinText(candidate->path, kPathCapacity, site.downloadDir, site.slot->PartialName())) {
+        !JoinText(candidate->path, kPathCapacity, site.downloadDir, site.slot->ProgramPartialName())) {
         *trouble = "was not fetched (its address or partial file does not fit)";
         return false;
     }
@@ -154,6 +154,23 @@ uint32_t FreshChallenge()
     return challenge;
 }
 
+// A job that ends the programs in it when its last handle closes: when this
+// updater ends, however it ends, a check that hangs ends with it instead of
+// holding its file. Null where the system does not allow one here (Windows 7
+// in a job of its own already): the check is then bounded while this
+// updater runs.
+HANDLE JobEndingWithThisProcess()
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
 // Starts the fetched program in its check mode, hidden, and waits a few
 // seconds for its answer.
 bool PassesCheck(const Candidate& candidate, const char* name, const wchar_t* manifestPath, const char** trouble)
@@ -166,12 +183,16 @@ bool PassesCheck(const Candidate& candidate, const char* name, const wchar_t* ma
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(candidate.path, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    const ScopedHandle job(JobEndingWithThisProcess());
+    if (!CreateProcessW(candidate.path, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &process)) {
         *trouble = "was not taken (it does not start)";
         return false;
     }
     const ScopedHandle processHandle(process.hProcess);
+    if (job)
+        AssignProcessToJobObject(job.Get(), processHandle.Get());
+    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     if (WaitForSingleObject(processHandle.Get(), kCheckLimitMs) != WAIT_OBJECT_0) {
         TerminateProcess(processHandle.Get(), 1);

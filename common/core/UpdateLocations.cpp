@@ -1,6 +1,7 @@
 #include "UpdateLocations.h"
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "InstallLayout.h"
 
@@ -83,6 +84,13 @@ bool FormPartialName(int slot, wchar_t* out, size_t capacity)
     return JoinText(out, capacity, L"qalUpdate.", digit, L".part") || Refuse(out, capacity);
 }
 
+bool FormProgramPartialName(int slot, wchar_t* out, size_t capacity)
+{
+    wchar_t partial[32];
+    return (FormPartialName(slot, partial, 32) && JoinText(out, capacity, partial, L".exe")) ||
+           Refuse(out, capacity);
+}
+
 bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination, const wchar_t* partialName)
 {
     if (!out || capacity == 0)
@@ -115,22 +123,24 @@ int PartialDownloadSlot(const wchar_t* path)
     while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' '))
         --length;
     for (int slot = 0; slot < kDownloadSlots; ++slot) {
-        wchar_t expected[32];
-        FormPartialName(slot, expected, 32);
-        if (length != std::wcslen(expected))
-            continue;
-        size_t i = 0;
-        for (; i < length; ++i) {
-            wchar_t a = name[i], b = expected[i];
-            if (a >= L'A' && a <= L'Z')
-                a = wchar_t(a - L'A' + L'a');
-            if (b >= L'A' && b <= L'Z')
-                b = wchar_t(b - L'A' + L'a');
-            if (a != b)
-                break;
+        for (auto form : {FormPartialName, FormProgramPartialName}) {
+            wchar_t expected[32];
+            form(slot, expected, 32);
+            if (length != std::wcslen(expected))
+                continue;
+            size_t i = 0;
+            for (; i < length; ++i) {
+                wchar_t a = name[i], b = expected[i];
+                if (a >= L'A' && a <= L'Z')
+                    a = wchar_t(a - L'A' + L'a');
+                if (b >= L'A' && b <= L'Z')
+                    b = wchar_t(b - L'A' + L'a');
+                if (a != b)
+                    break;
+            }
+            if (i == length)
+                return slot;
         }
-        if (i == length)
-            return slot;
     }
     return -1;
 }

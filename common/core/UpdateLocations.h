@@ -34,13 +34,20 @@ constexpr int kDownloadSlots = 10;
 // The partial file name of a slot.
 bool FormPartialName(int slot, wchar_t* out, size_t capacity);
 
+// The partial file name of a slot for a program the updater fetches and
+// then starts (a new front door in its check mode): the partial name
+// followed by ".exe". A program still running holds its file, so it must
+// never share a name with the partial files of the manifest and the game.
+bool FormProgramPartialName(int slot, wchar_t* out, size_t capacity);
+
 // The directory part of the destination (up to its last "\" or "/") followed
 // by the partial file name.
 bool FormPartialPath(wchar_t* out, size_t capacity, const wchar_t* destination,
                      const wchar_t* partialName = kPartialDownloadName);
 
-// The slot whose partial file the last component of path names, as Windows
-// compares names (any case, trailing dots and blanks ignored), or -1.
+// The slot whose partial file (or program partial file) the last component
+// of path names, as Windows compares names (any case, trailing dots and
+// blanks ignored), or -1.
 int PartialDownloadSlot(const wchar_t* path);
 // Whether it names any slot's partial file.
 bool NamesPartialDownload(const wchar_t* path);

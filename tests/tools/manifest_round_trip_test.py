@@ -79,7 +79,8 @@ class ManifestRoundTrip(qaltest.unittest.TestCase):
         self.assertEqual(server.paths_requested(), [MANIFEST])
         self.assertTrue(os.path.exists(install.game("launch-record.txt")), "micro-client not started")
 
-        os.remove(install.game("launch-record.txt"))
+        for record in ("launch-record.txt", "launch-log.txt"):
+            os.remove(install.game(record))
         install.put("data/deep/z.dat", b"changed")
         changed = tool("verify", qaltest.win_path(manifest), qaltest.win_path(install.game()))
         self.assertEqual(changed.returncode, 1)

@@ -180,13 +180,14 @@ TEST_F(PlanFixture, OneUnsafePathFailsEverythingBeforeAnyFileIsRead)
 TEST_F(PlanFixture, TheUpdatersOwnPartialFileNameIsNoEntry)
 {
     for (const char* name : {"qalUpdate.part", "sub\\QALUPDATE.PART", "x/qalupdate.part. ", "qalUpdate.1.part",
-                             "d\\QalUpdate.9.Part"}) {
+                             "d\\QalUpdate.9.Part", "qalUpdate.part.exe", "QALUPDATE.3.PART.EXE"}) {
         std::vector<ManifestEntry> entries = {{"fine.dat", "AA"}, {name, "BB"}};
         EXPECT_EQ(Plan(entries), PlanOutcome::UnsafePath) << name;
     }
     EXPECT_TRUE(looked.empty());
     std::vector<ManifestEntry> entries = {{"qalUpdate.part\\x.dat", "AA"}, {"qalUpdate.partial", "BB"},
-                                          {"qalUpdate.0.part", "CC"}, {"qalUpdate.10.part", "DD"}};
+                                          {"qalUpdate.0.part", "CC"}, {"qalUpdate.10.part", "DD"},
+                                          {"qalUpdate.exe", "EE"}, {"qalUpdate.part.exe.dat", "FF"}};
     EXPECT_EQ(Plan(entries), PlanOutcome::Ready);
 }
 
@@ -233,6 +234,12 @@ TEST(DownloadTargets, FormsAddressDestinationAndParentTogether)
     ASSERT_TRUE(FormDownloadTarget(&target, kBase, kGameDir, L"a\\b.dat", L"qalUpdate.4.part"));
     EXPECT_STREQ(target.partial, L"D:\\Games\\X\\game/a\\qalUpdate.4.part");
     EXPECT_EQ(PartialDownloadSlot(L"x\\QALUPDATE.4.PART"), 4);
+    wchar_t program[32];
+    ASSERT_TRUE(FormProgramPartialName(4, program, 32));
+    EXPECT_STREQ(program, L"qalUpdate.4.part.exe");
+    EXPECT_EQ(PartialDownloadSlot(program), 4);
+    EXPECT_FALSE(FormProgramPartialName(0, program, 18));
+    EXPECT_STREQ(program, L"");
     // A destination that fits with no room for the partial file's name is
     // refused, not written under a cut name.
     std::wstring deep = std::wstring(240, L'd') + L"\\f";
