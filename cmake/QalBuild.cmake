@@ -80,13 +80,14 @@ endif()
 # build and both Windows builds side by side. Windows executables run under the
 # Wine wrapper through CROSSCOMPILING_EMULATOR; scripts run natively.
 #   qal_add_test(NAME n COMMAND cmd [args...] [TIMEOUT s] [WORKING_DIRECTORY d]
-#                [DISPLAY] [NO_WINE] [LABELS l...] [ENVIRONMENT e...])
+#                [DISPLAY] [NO_WINE] [COST s] [LABELS l...] [ENVIRONMENT e...])
 # DISPLAY marks a test that shows windows on the shared virtual screen: such
 # tests never run at the same time, so geometry and screenshots stay theirs.
 # NO_WINE marks a Windows build's test that reads its programs without running
-# them.
+# them. COST is roughly the test's seconds: a parallel run on a fresh clone has
+# no timings of its own yet and would otherwise leave the longest for last.
 function(qal_add_test)
-  cmake_parse_arguments(T "DISPLAY;NO_WINE" "NAME;TIMEOUT;WORKING_DIRECTORY" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;NO_WINE" "NAME;TIMEOUT;WORKING_DIRECTORY;COST" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -96,6 +97,9 @@ function(qal_add_test)
   set(full ${QAL_TARGET_NAME}.${T_NAME})
   add_test(NAME ${full} COMMAND ${T_COMMAND} WORKING_DIRECTORY ${T_WORKING_DIRECTORY})
   set_tests_properties(${full} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${QAL_TARGET_NAME};${T_LABELS}")
+  if(T_COST)
+    set_tests_properties(${full} PROPERTIES COST ${T_COST})
+  endif()
   set(env "QAL_BUILD_DIR=${CMAKE_BINARY_DIR}" "QAL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
           "QAL_TARGET=${QAL_TARGET_NAME}" "QAL_WINE_RUN=${QAL_WINE_RUN}" ${T_ENVIRONMENT})
   if(QAL_WINE_DIR)
