@@ -126,7 +126,10 @@ for target in i686 x86_64; do
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target-w64-mingw32.cmake" \
         -DQAL_RESOURCE_BASE_URL="$base_url" -DQAL_MANIFEST_PUBLIC_KEYS="$key_list" \
         -DQAL_BUILD_TESTS=OFF -DQAL_REPRODUCIBLE=ON >&2 || fail "configuring the $target build failed"
-  cmake --build "$tree" --target qalLogin qalUpdate qalManifest >&2 || fail "building the $target programs failed"
+  # Operators run the 64-bit qalManifest.exe; the 32-bit one is never shipped.
+  programs=(qalLogin qalUpdate)
+  [ "$target" = x86_64 ] && programs+=(qalManifest)
+  cmake --build "$tree" --target "${programs[@]}" >&2 || fail "building the $target programs failed"
   mkdir -p "$stage/$target"
   cp "$tree/launcher/qalLogin.exe" "$tree/updater/qalUpdate.exe" "$stage/$target/" ||
     fail "copying the $target programs failed"
