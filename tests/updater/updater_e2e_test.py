@@ -199,8 +199,11 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
         self.assertTrue(install.client_waited_for())
 
     def test_manifest_failures_end_with_100(self):
-        cases = [("404", None), ("500", None), ("reset", None), ("truncate", None), ("chunked_cut", None),
-                 ("stall", None),
+        # The fault matrix makes every transfer fault happen; these keep what
+        # it does not look at: the kept manifest never replaced by one cut
+        # short (with a length announced, and without), and a silent server
+        # given up on in time.
+        cases = [("truncate", None), ("chunked_cut", None), ("stall", None),
                  ("ok", b"<update><file path='a.dat' ver='00'>"),
                  ("ok", b""),
                  ("ok", b"<?xml version='1.0'?><!-- no element -->")]
@@ -239,7 +242,9 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
         older = b"the player's older copy " * 30
         files = {MANIFEST: manifest([(p, md5_upper(d)) for p, d in content.items()])}
         files.update({server_path(p): d for p, d in content.items()})
-        for mode in ("404", "500", "reset", "truncate", "chunked_cut", "other_bytes", "stall"):
+        # One fault (the fault matrix makes each happen): the files before it
+        # stay placed and the next run fetches only the rest.
+        for mode in ("truncate",):
             with self.subTest(mode=mode):
                 install = Install(updater=SHORT_STALL_UPDATER if mode == "stall" else UPDATER)
                 install.put("dir\\b.dat", older)
@@ -322,23 +327,6 @@ class UpdaterEndToEnd(qaltest.unittest.TestCase):
             report = install.run(env={"LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"})
         self.assertEqual(report["exit_code"], 0)
         self.assertEqual(server.paths_requested(), [MANIFEST])
-
-    def test_paths_leaving_the_game_directory_fail_before_any_download(self):
-        for bad in ("..\\outside.dat", "sub/../../outside.dat", "C:\\outside.dat",
-                    # Devices: opening them hangs or writes elsewhere.
-                    "aux.dat", "COM1", "CON", "data\\NUL.txt", "lpt9.log"):
-            with self.subTest(path=bad):
-                install = Install()
-                files = {MANIFEST: manifest([("fine.dat", "00"), (bad, "00")]),
-                         server_path("fine.dat"): b"fine", server_path(bad): b"evil"}
-                with serve(files) as server:
-                    report = install.run(answers=["IDOK"])
-                self.assertEqual(report["exit_code"], 100)
-                self.assertEqual(boxes_of(report), [FAILED])
-                self.assertEqual(server.paths_requested(), [MANIFEST])
-                self.assertFalse(os.path.exists(install.game("fine.dat")))
-                self.assertFalse(os.path.exists(os.path.join(install.dir, "outside.dat")))
-                self.assertIsNone(install.client_record())
 
     def test_closing_the_window_during_a_download_ends_with_0(self):
         install = Install()
