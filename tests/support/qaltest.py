@@ -134,9 +134,13 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
         # wine-run.sh passes on what Wine printed as standard output.
         return result, (result.stdout + result.stderr).decode(errors="replace")
     result, printed = start()
-    if result.returncode != 0 and not os.path.exists(report + ".started"):
-        # Wine did not start the driver, so the program never ran: once more.
-        sys.stderr.write("qal_test_driver did not start (%d): %s; starting it again\n" % (result.returncode, printed))
+    # Wine did not start the driver, or failed inside itself to create the
+    # program's process (ERROR_INTERNAL_ERROR, seen once on a loaded
+    # machine): either way the program never ran, so once more.
+    never_ran = not os.path.exists(report + ".started") or "cannot start program (error 1359)" in printed
+    if result.returncode != 0 and never_ran:
+        sys.stderr.write("qal_test_driver: the program did not start (%d): %s; starting it again\n"
+                         % (result.returncode, printed))
         time.sleep(1)
         result, printed = start()
     if result.returncode != 0 or not os.path.exists(report):
