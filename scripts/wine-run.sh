@@ -12,7 +12,9 @@ build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 export WINEPREFIX="${QAL_WINEPREFIX:-$build/wineprefix}"
-export WINEDEBUG=-all
+# QAL_WINEDEBUG (say "-all,+debugstr", to see what a program tells a
+# debugger) for one look; quiet otherwise.
+export WINEDEBUG="${QAL_WINEDEBUG:--all}"
 # Without these, Wine offers to download its Mono and Gecko add-ons in a
 # dialog that nobody answers and the test hangs; and its menu builder would
 # write a .desktop file into $HOME for every shortcut a program makes.

@@ -21,7 +21,7 @@ DownloadProgress::DownloadProgress(HWND progressBar) : progressBar(progressBar)
 
 DownloadProgress::~DownloadProgress() { DeleteCriticalSection(&bindingLock); }
 
-void DownloadProgress::NoteActivity() { lastActivity.store(GetTickCount(), std::memory_order_relaxed); }
+void DownloadProgress::NoteActivity() { lastActivity.store(GetTickCount(), std::memory_order_release); }
 
 void DownloadProgress::BeginDownload()
 {
@@ -33,8 +33,13 @@ void DownloadProgress::BeginDownload()
 
 DWORD DownloadProgress::QuietMilliseconds() const
 {
-    // Unsigned difference: right across the tick count's wrap as well.
-    return GetTickCount() - lastActivity.load(std::memory_order_relaxed);
+    // The note is read before the clock: read after it, a note the
+    // transfer's thread made in between is newer than the reading, and the
+    // difference passes for a silence of some 49 days, ending a transfer
+    // that was going well. Unsigned difference: right across the tick
+    // count's wrap as well.
+    const DWORD last = lastActivity.load(std::memory_order_acquire);
+    return GetTickCount() - last;
 }
 
 bool DownloadProgress::AbortTransfer()

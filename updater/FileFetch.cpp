@@ -16,6 +16,16 @@ namespace {
 
 const DWORD kRenameRetryMs = 50;
 
+// Why a fetch did not take, for whoever watches the player's machine with a
+// debugger: the box only ever says that it failed.
+void TellWhyNotTaken(const wchar_t* what, const wchar_t* name, unsigned long code)
+{
+    wchar_t line[1024];
+    _snwprintf(line, 1024, L"qalUpdate: %ls: %ls (0x%08lX)\n", name, what, code);
+    line[1023] = L'\0';
+    OutputDebugStringW(line);
+}
+
 }  // namespace
 
 bool RenameOpenFile(HANDLE file, const wchar_t* destination, DWORD waitMs)
@@ -95,6 +105,8 @@ FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, Down
     // callback saw them.
     if (result == S_OK && !progress->DownloadFailed())
         return FetchOutcome::Replaced;
+    TellWhyNotTaken(result == S_OK ? L"the transfer failed its status" : L"the transfer failed", url,
+                    static_cast<unsigned long>(result));
     DeleteFileW(partialPath);
     return FetchOutcome::Failed;
 }
@@ -106,13 +118,21 @@ bool PlaceProvenPartial(const wchar_t* partialPath, const wchar_t* destination, 
     // the bytes proven are the bytes that take the destination's place.
     ScopedHandle file(CreateFileW(partialPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    bool proven = file && OpenFileMatchesDigests(file.Get(), expectedDigest, expectedSha256);
-    if (proven && proof)
-        proven = proof(file.Get());
+    const wchar_t* trouble = nullptr;
+    if (!file)
+        trouble = L"the downloaded copy cannot be opened";
+    else if (!OpenFileMatchesDigests(file.Get(), expectedDigest, expectedSha256))
+        trouble = L"the downloaded copy does not match its digests";
+    else if (proof && !proof(file.Get()))
+        trouble = L"the downloaded copy does not prove";
     // Written through before the rename makes it the player's copy.
-    proven = proven && FlushFileBuffers(file.Get()) && RenameOpenFile(file.Get(), destination);
-    if (proven)
+    else if (!FlushFileBuffers(file.Get()))
+        trouble = L"the downloaded copy cannot be written through";
+    else if (!RenameOpenFile(file.Get(), destination))
+        trouble = L"the downloaded copy cannot take the place of the old one";
+    else
         return true;
+    TellWhyNotTaken(trouble, destination, GetLastError());
     if (file) {
         DeleteOpenFile(file.Get());
         file.Reset();

@@ -22,6 +22,9 @@
 //                                       show up while the program runs or just
 //                                       after; report their exit codes and the
 //                                       classes of their visible windows
+//       [--debug-output]                record what any program of the prefix
+//                                       tells a debugger while this one runs
+//                                       (OutputDebugString), as "debug_output"
 //
 //   qal_test_driver trust-root CERT.der
 //       adds a certificate authority to the current user's "Root" store of
@@ -36,6 +39,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -291,6 +295,73 @@ struct FollowedProcess {
     std::vector<std::wstring> windowClasses;
 };
 
+// Takes what programs send to a debugger through the system-wide buffer
+// that debug monitors use, so a test can say why a program failed; the
+// lines of every process come here, each with its process id.
+class DebugOutputListener {
+public:
+    bool Start()
+    {
+        SECURITY_ATTRIBUTES open{sizeof open, nullptr, FALSE};
+        bufferReady = CreateEventW(&open, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+        dataReady = CreateEventW(&open, FALSE, FALSE, L"DBWIN_DATA_READY");
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, &open, PAGE_READWRITE, 0, kBufferSize, L"DBWIN_BUFFER");
+        view = mapping ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize)) : nullptr;
+        stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!bufferReady || !dataReady || !view || !stop)
+            return false;
+        thread = CreateThread(nullptr, 0, Listen, this, 0, nullptr);
+        return thread != nullptr;
+    }
+    // The lines taken so far, the thread stopped.
+    ~DebugOutputListener()
+    {
+        for (HANDLE h : {bufferReady, dataReady, mapping, stop, thread})
+            if (h)
+                CloseHandle(h);
+        if (view)
+            UnmapViewOfFile(view);
+    }
+    std::vector<std::wstring> Finish()
+    {
+        if (thread) {
+            SetEvent(stop);
+            WaitForSingleObject(thread, 5000);
+        }
+        return lines;
+    }
+
+private:
+    static const DWORD kBufferSize = 4096;
+
+    static DWORD WINAPI Listen(LPVOID parameter)
+    {
+        auto* self = static_cast<DebugOutputListener*>(parameter);
+        HANDLE waits[2] = {self->dataReady, self->stop};
+        for (;;) {
+            SetEvent(self->bufferReady);
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+                return 0;
+            DWORD pid;
+            std::memcpy(&pid, self->view, sizeof pid);
+            const char* text = self->view + sizeof pid;
+            int length = int(strnlen(text, kBufferSize - sizeof pid));
+            while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+                --length;
+            std::wstring line = std::to_wstring((unsigned long long)pid) + L": ";
+            int wide = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+            size_t at = line.size();
+            line.resize(at + wide);
+            MultiByteToWideChar(CP_ACP, 0, text, length, &line[at], wide);
+            self->lines.push_back(line);
+        }
+    }
+
+    HANDLE bufferReady = nullptr, dataReady = nullptr, mapping = nullptr, stop = nullptr, thread = nullptr;
+    const char* view = nullptr;
+    std::vector<std::wstring> lines;
+};
+
 // Starts following every new process whose executable is one of names.
 void FindProcessesToFollow(const std::vector<std::wstring>& names, std::vector<FollowedProcess>& followed)
 {
@@ -359,6 +430,7 @@ int Run(int argc, wchar_t** argv)
     std::vector<WindowAction> actions;
     std::vector<DumpRequest> dumps;
     std::vector<std::wstring> followNames;
+    bool debugOutput = false;
 
     for (int i = 2; i < argc; ++i) {
         std::wstring arg = argv[i];
@@ -382,6 +454,8 @@ int Run(int argc, wchar_t** argv)
             boxDelay = (DWORD)_wtoi(value().c_str());
         } else if (arg == L"--kill-after") {
             killAfter = (DWORD)_wtoi(value().c_str());
+        } else if (arg == L"--debug-output") {
+            debugOutput = true;
         } else if (arg == L"--dump-on-box") {
             dumpOnBox = true;
         } else if (arg == L"--on-window") {
@@ -422,6 +496,9 @@ int Run(int argc, wchar_t** argv)
         if (FILE* started = _wfopen((reportPath + L".started").c_str(), L"wb"))
             std::fclose(started);
     }
+    DebugOutputListener listener;
+    if (debugOutput && !listener.Start())
+        std::fprintf(stderr, "qal_test_driver: cannot listen to debug output (error %lu)\n", GetLastError());
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
         std::fprintf(stderr, "qal_test_driver: cannot start program (error %lu)\n", GetLastError());
@@ -575,6 +652,11 @@ int Run(int argc, wchar_t** argv)
         CloseHandle(f.handle);
     }
     report += "],\"follow_timed_out\":" + std::string(followTimedOut ? "true" : "false");
+    report += ",\"debug_output\":[";
+    std::vector<std::wstring> debugLines = listener.Finish();
+    for (size_t i = 0; i < debugLines.size(); ++i)
+        report += (i ? "," : "") + Json(debugLines[i]);
+    report += "]";
     report += ",\"dumps\":[";
     for (size_t i = 0; i < dumpJson.size(); ++i)
         report += (i ? "," : "") + dumpJson[i];

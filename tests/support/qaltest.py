@@ -92,7 +92,7 @@ def driver_exe():
 
 
 def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=(), dump_on=(),
-              dump_on_box=False, kill_after_ms=0, box_delay_ms=None, env=None, follow=()):
+              dump_on_box=False, kill_after_ms=0, box_delay_ms=None, env=None, follow=(), debug_output=False):
     """Starts a program with an exact Windows command line through
     qal_test_driver and returns its report:
       {"exit_code", "timed_out", "killed", "elapsed_ms",
@@ -105,7 +105,9 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
     env: variables added for the run (LANG=zh_CN.UTF-8 gives code page 936).
     follow: executable names whose processes, started while the program runs,
       are waited for too: report["followed"] = [{"exe", "ended", "exit_code",
-      "windows": [classes of their visible top-level windows]}]."""
+      "windows": [classes of their visible top-level windows]}].
+    debug_output: report["debug_output"] = ["PID: line", ...], what the
+      prefix's programs told a debugger while it ran."""
     work = make_temp_dir("driver-")
     cmd_file = os.path.join(work, "cmdline.txt")
     report = os.path.join(work, "report.json")
@@ -129,6 +131,8 @@ def run_exact(command_line, cwd=None, timeout_ms=30000, answers=(), on_window=()
         args += ["--follow", name]
     if box_delay_ms is not None:
         args += ["--box-delay", str(box_delay_ms)]
+    if debug_output:
+        args.append("--debug-output")
     def start():
         result = run_windows(driver_exe(), *args, timeout=timeout_ms / 1000 + 60, env=env)
         # wine-run.sh passes on what Wine printed as standard output.

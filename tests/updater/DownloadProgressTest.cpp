@@ -5,6 +5,10 @@
 
 #include "DownloadProgress.h"
 
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
 namespace {
 
 class DownloadProgressTest : public ::testing::Test {
@@ -23,6 +27,16 @@ protected:
     HWND parent = nullptr;
     HWND bar = nullptr;
 };
+
+using CallingBack = std::pair<DownloadProgress*, std::atomic<bool>*>;
+
+DWORD WINAPI CallBackUntilStopped(LPVOID parameter)
+{
+    auto* args = static_cast<CallingBack*>(parameter);
+    while (!args->second->load())
+        args->first->OnProgress(0, 0, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    return 0;
+}
 
 }  // namespace
 
@@ -102,4 +116,24 @@ TEST_F(DownloadProgressTest, ErrorStatusAndShortBodyCountAsFailures)
     LPWSTR extra = reinterpret_cast<LPWSTR>(1);
     EXPECT_EQ(progress.BeginningTransaction(L"http://h/", L"", 0, &extra), S_OK);
     EXPECT_EQ(extra, nullptr);
+}
+
+TEST_F(DownloadProgressTest, ATransferCallingBackIsNeverQuiet)
+{
+    // The watching thread reads the silence while the transfer's thread
+    // keeps calling back; a reading that mixes a note newer than its clock
+    // would end a transfer that is going well.
+    DownloadProgress progress(nullptr);
+    std::atomic<bool> stop{false};
+    CallingBack args(&progress, &stop);
+    HANDLE thread = CreateThread(nullptr, 0, CallBackUntilStopped, &args, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    DWORD longest = 0;
+    const DWORD started = GetTickCount();
+    while (GetTickCount() - started < 2000)
+        longest = std::max(longest, progress.QuietMilliseconds());
+    stop = true;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_LT(longest, 1000u);
 }

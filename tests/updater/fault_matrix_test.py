@@ -326,8 +326,9 @@ class Installation:
         return qaltest.quote_arg(qaltest.win_path(os.path.join(self.dir, "qalUpdate.exe"))) + " " + ARGS
 
     def run(self, answers=("IDOK",), kill_after_ms=0):
+        # What the updater told a debugger says why a run failed.
         return qaltest.run_exact(self.command_line(), cwd=self.root, answers=list(answers), timeout_ms=120000,
-                                 kill_after_ms=kill_after_ms)
+                                 kill_after_ms=kill_after_ms, debug_output=True)
 
 
 # A directory in a snapshot.
@@ -344,6 +345,11 @@ def outcome_of(report):
     if report["timed_out"]:
         return "hung"
     return "%s / %d" % (", ".join(boxes) or "no box", report["exit_code"])
+
+
+def told(report):
+    """What the updater told a debugger of why something was not taken."""
+    return [line for line in report.get("debug_output", []) if "qalUpdate: " in line]
 
 
 def front_door_state(before, after, offered=None):
@@ -631,7 +637,7 @@ class FaultMatrix(qaltest.unittest.TestCase):
                     or outcome_of(again) != "no box / 0" or server.paths_requested() != [MANIFEST]
                     or install.partials() or install.moved_aside()):
                 failures.append((attempt, outcomes, wrong, partials, outside, front, launches, outcome_of(again),
-                                 server.paths_requested()))
+                                 server.paths_requested(), [told(r) for r in reports + [again]]))
         self.rows.append((name, "no box / 0 twice" if not failures else "%d of %d tries FAILED" % (len(failures), tries),
                           outside_changed, "/".join(sorted(fronts)), "-", partials_left,
                           "yes" if not failures else "NO"))
