@@ -62,6 +62,14 @@ bool DownloadProgress::DownloadFailed() const
     return announced > 0 && received < announced;
 }
 
+void DownloadProgress::DescribeOutcome(wchar_t* text, size_t capacity) const
+{
+    if (capacity == 0)
+        return;
+    _snwprintf(text, capacity, L"status %lu, %lu of %lu bytes", httpStatus, received, announced);
+    text[capacity - 1] = L'\0';
+}
+
 STDMETHODIMP DownloadProgress::QueryInterface(REFIID iid, void** object)
 {
     if (!object)

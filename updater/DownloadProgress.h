@@ -30,6 +30,8 @@ public:
     // Whether the server answered with an error status, or the body ended
     // short of the length the server announced.
     bool DownloadFailed() const;
+    // The status and lengths DownloadFailed judged, as a line's text.
+    void DescribeOutcome(wchar_t* text, size_t capacity) const;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;

@@ -105,8 +105,11 @@ FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, Down
     // callback saw them.
     if (result == S_OK && !progress->DownloadFailed())
         return FetchOutcome::Replaced;
-    TellWhyNotTaken(result == S_OK ? L"the transfer failed its status" : L"the transfer failed", url,
-                    static_cast<unsigned long>(result));
+    wchar_t what[128];
+    wcscpy(what, L"the transfer failed: ");
+    const size_t at = wcslen(what);
+    progress->DescribeOutcome(what + at, 128 - at);
+    TellWhyNotTaken(what, url, static_cast<unsigned long>(result));
     DeleteFileW(partialPath);
     return FetchOutcome::Failed;
 }
