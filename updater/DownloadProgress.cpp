@@ -55,18 +55,22 @@ bool DownloadProgress::AbortTransfer()
     return true;
 }
 
-bool DownloadProgress::DownloadFailed() const
+bool DownloadProgress::DownloadFailed(ULONGLONG bodyBytes) const
 {
     if (httpStatus >= 400)
         return true;
-    return announced > 0 && received < announced;
+    // Judged by the bytes that arrived, not by the last position reported:
+    // the service may end a whole body without reporting its last piece
+    // (seen under Wine, 190 of 200 bytes reported, all 200 written).
+    return announced > 0 && bodyBytes < announced;
 }
 
-void DownloadProgress::DescribeOutcome(wchar_t* text, size_t capacity) const
+void DownloadProgress::DescribeOutcome(ULONGLONG bodyBytes, wchar_t* text, size_t capacity) const
 {
     if (capacity == 0)
         return;
-    _snwprintf(text, capacity, L"status %lu, %lu of %lu bytes", httpStatus, received, announced);
+    _snwprintf(text, capacity, L"status %lu, %I64u bytes of %lu announced (%lu reported)", httpStatus, bodyBytes,
+               announced, received);
     text[capacity - 1] = L'\0';
 }
 

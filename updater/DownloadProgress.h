@@ -27,11 +27,12 @@ public:
     // Asks the download service to end the transfer under way, from any
     // thread; false when no transfer has started yet.
     bool AbortTransfer();
-    // Whether the server answered with an error status, or the body ended
-    // short of the length the server announced.
-    bool DownloadFailed() const;
+    // Whether the server answered with an error status, or the body that
+    // arrived (bodyBytes, as written) is short of the length the server
+    // announced.
+    bool DownloadFailed(ULONGLONG bodyBytes) const;
     // The status and lengths DownloadFailed judged, as a line's text.
-    void DescribeOutcome(wchar_t* text, size_t capacity) const;
+    void DescribeOutcome(ULONGLONG bodyBytes, wchar_t* text, size_t capacity) const;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;

@@ -103,12 +103,16 @@ FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, Down
 
     // The service reports an error page or a cut body as success; the status
     // callback saw them.
-    if (result == S_OK && !progress->DownloadFailed())
+    WIN32_FILE_ATTRIBUTE_DATA written = {};
+    const ULONGLONG bodyBytes = GetFileAttributesExW(partialPath, GetFileExInfoStandard, &written)
+                                    ? (ULONGLONG(written.nFileSizeHigh) << 32) | written.nFileSizeLow
+                                    : 0;
+    if (result == S_OK && !progress->DownloadFailed(bodyBytes))
         return FetchOutcome::Replaced;
-    wchar_t what[128];
+    wchar_t what[160];
     wcscpy(what, L"the transfer failed: ");
     const size_t at = wcslen(what);
-    progress->DescribeOutcome(what + at, 128 - at);
+    progress->DescribeOutcome(bodyBytes, what + at, 160 - at);
     TellWhyNotTaken(what, url, static_cast<unsigned long>(result));
     DeleteFileW(partialPath);
     return FetchOutcome::Failed;

@@ -93,26 +93,32 @@ TEST_F(DownloadProgressTest, ErrorStatusAndShortBodyCountAsFailures)
 {
     DownloadProgress progress(bar);
     progress.BeginDownload();
-    EXPECT_FALSE(progress.DownloadFailed());
+    EXPECT_FALSE(progress.DownloadFailed(0));
     progress.OnResponse(200, L"", nullptr, nullptr);
     progress.OnProgress(100, 100, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
-    EXPECT_FALSE(progress.DownloadFailed());
+    EXPECT_FALSE(progress.DownloadFailed(100));
 
     progress.BeginDownload();
     progress.OnResponse(404, L"", nullptr, nullptr);
-    EXPECT_TRUE(progress.DownloadFailed());
+    EXPECT_TRUE(progress.DownloadFailed(9));
     progress.BeginDownload();
     progress.OnResponse(500, L"", nullptr, nullptr);
-    EXPECT_TRUE(progress.DownloadFailed());
+    EXPECT_TRUE(progress.DownloadFailed(9));
 
+    // A body cut short of its announced length fails, judged by the bytes
+    // written; a whole one whose last piece went unreported does not.
     progress.BeginDownload();
     progress.OnResponse(200, L"", nullptr, nullptr);
     progress.OnProgress(40, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr);
     progress.OnProgress(50, 100, BINDSTATUS_ENDDOWNLOADDATA, nullptr);
-    EXPECT_TRUE(progress.DownloadFailed());
+    EXPECT_TRUE(progress.DownloadFailed(50));
+    EXPECT_TRUE(progress.DownloadFailed(99));
+    progress.OnProgress(190, 200, BINDSTATUS_DOWNLOADINGDATA, nullptr);
+    EXPECT_FALSE(progress.DownloadFailed(200));
+    EXPECT_TRUE(progress.DownloadFailed(190));
 
     progress.BeginDownload();  // a fresh download forgets the last one
-    EXPECT_FALSE(progress.DownloadFailed());
+    EXPECT_FALSE(progress.DownloadFailed(0));
     LPWSTR extra = reinterpret_cast<LPWSTR>(1);
     EXPECT_EQ(progress.BeginningTransaction(L"http://h/", L"", 0, &extra), S_OK);
     EXPECT_EQ(extra, nullptr);
