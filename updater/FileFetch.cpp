@@ -18,10 +18,11 @@ const DWORD kRenameRetryMs = 50;
 
 // Why a fetch did not take, for whoever watches the player's machine with a
 // debugger: the box only ever says that it failed.
-void TellWhyNotTaken(const wchar_t* what, const wchar_t* name, unsigned long code)
+void TellWhyNotTaken(const wchar_t* what, const wchar_t* name, unsigned long code, const wchar_t* detail = nullptr)
 {
     wchar_t line[1024];
-    _snwprintf(line, 1024, L"qalUpdate: %ls: %ls (0x%08lX)\n", name, what, code);
+    _snwprintf(line, 1024, L"qalUpdate: %ls: %ls%ls%ls (0x%08lX)\n", name, what, detail ? L": " : L"",
+               detail ? detail : L"", code);
     line[1023] = L'\0';
     OutputDebugStringW(line);
 }
@@ -101,19 +102,17 @@ FetchOutcome FetchToPartial(const wchar_t* url, const wchar_t* partialPath, Down
     else
         DeleteUrlCacheEntryW(url);
 
-    // The service reports an error page or a cut body as success; the status
-    // callback saw them.
+    // The service reports an error page or a cut body as success: the status
+    // callback saw the one, the bytes written show the other.
     WIN32_FILE_ATTRIBUTE_DATA written = {};
     const ULONGLONG bodyBytes = GetFileAttributesExW(partialPath, GetFileExInfoStandard, &written)
                                     ? (ULONGLONG(written.nFileSizeHigh) << 32) | written.nFileSizeLow
                                     : 0;
     if (result == S_OK && !progress->DownloadFailed(bodyBytes))
         return FetchOutcome::Replaced;
-    wchar_t what[160];
-    wcscpy(what, L"the transfer failed: ");
-    const size_t at = wcslen(what);
-    progress->DescribeOutcome(bodyBytes, what + at, 160 - at);
-    TellWhyNotTaken(what, url, static_cast<unsigned long>(result));
+    wchar_t outcome[128];
+    progress->DescribeOutcome(bodyBytes, outcome, 128);
+    TellWhyNotTaken(L"the transfer failed", url, static_cast<unsigned long>(result), outcome);
     DeleteFileW(partialPath);
     return FetchOutcome::Failed;
 }

@@ -313,7 +313,6 @@ public:
         thread = CreateThread(nullptr, 0, Listen, this, 0, nullptr);
         return thread != nullptr;
     }
-    // The lines taken so far, the thread stopped.
     ~DebugOutputListener()
     {
         for (HANDLE h : {bufferReady, dataReady, mapping, stop, thread})
@@ -322,6 +321,7 @@ public:
         if (view)
             UnmapViewOfFile(view);
     }
+    // The lines taken so far, the thread stopped.
     std::vector<std::wstring> Finish()
     {
         if (thread) {
